@@ -1,0 +1,131 @@
+// Services the engine needs from the operating system, behind narrow interfaces.
+// posix/ implements them for Linux; tests install fakes to inject faults.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ostrelin::platform {
+
+// A read-write binary stream: scratch streams and the named output file.
+class Stream {
+ public:
+  virtual ~Stream() = default;
+  // Writes size bytes; returns the number written (short on failure).
+  virtual size_t Write(const void* data, size_t size) = 0;
+  // Reads up to size bytes; returns the number read (0 at the end or on failure).
+  virtual size_t Read(void* data, size_t size) = 0;
+  // Moves to offset from the start (origin 0) or from the end (origin 2).
+  virtual bool Seek(int64_t offset, int origin) = 0;
+  // Current position, or -1.
+  virtual int64_t Tell() = 0;
+  // Flushes and closes the stream; returns false when the flush or close failed. The object is then
+  // no longer usable; CloseStream deletes it.
+  virtual bool Close() = 0;
+};
+
+constexpr int kSeekSet = 0;
+constexpr int kSeekEnd = 2;
+
+// Closes and deletes a stream; returns the result of closing it.
+bool CloseStream(Stream* stream);
+
+// A file of layer rows with positioned transfers; the file keeps no position of its own.
+class LayerFile {
+ public:
+  virtual ~LayerFile() = default;
+  // Transfers exactly size bytes at offset; false when the whole transfer did not happen.
+  virtual bool WriteAt(const void* data, uint32_t size, uint64_t offset) = 0;
+  virtual bool ReadAt(void* data, uint32_t size, uint64_t offset) = 0;
+};
+
+// Files: scratch streams, layer files, the named output file and host-supplied file handles.
+class Files {
+ public:
+  virtual ~Files() = default;
+  // An anonymous read-write stream in the temporary directory, deleted when closed; nullptr if none.
+  virtual Stream* OpenAnonymousStream() = 0;
+  // A read-write stream under a unique name with the prefix in the temporary directory (or the
+  // fallback directory), deleted when closed; nullptr if none.
+  virtual Stream* OpenNamedScratchStream(const char* prefix) = 0;
+  // A new layer file with the prefix in the temporary directory, deleted when closed; nullptr if none.
+  virtual LayerFile* CreateLayerFile(const char* prefix) = 0;
+  // Opens name for binary writing, replacing its content; nullptr if it cannot be opened.
+  virtual Stream* OpenOutputFile(const char* name) = 0;
+  // Plain synchronous write to a file handle supplied by the host (machine kind 5).
+  virtual bool WriteFileHandle(void* handle, const void* data, uint32_t size) = 0;
+};
+
+// Large buffers and the memory status.
+class Memory {
+ public:
+  virtual ~Memory() = default;
+  // A block of size bytes (zero-filled when asked), or nullptr.
+  virtual void* Allocate(size_t size, bool zeroFill) = 0;
+  virtual void Free(void* block) = 0;
+  // Available physical memory in bytes.
+  virtual uint64_t AvailablePhysical() = 0;
+};
+
+// The print spooler: printer handles, printer data and print jobs.
+class Spooler {
+ public:
+  virtual ~Spooler() = default;
+  // The printer's name from its level-2 information.
+  virtual bool GetPrinterName(void* printer, std::string* name) = 0;
+  // Reads a printer-data value into data (size bytes); needed receives its real size.
+  virtual bool GetPrinterData(void* printer, const char* valueName, void* data, uint32_t size,
+                              uint32_t* needed) = 0;
+  virtual bool SetPrinterData(void* printer, const char* valueName, uint32_t type, const void* data,
+                              uint32_t size) = 0;
+  // Opens a printer by name with the given access rights; nullptr on failure.
+  virtual void* OpenPrinter(const char* name, uint32_t access) = 0;
+  virtual bool ClosePrinter(void* printer) = 0;
+  // Sends bytes to the printer's current print job.
+  virtual bool WritePrinter(void* printer, const void* data, uint32_t size, uint32_t* written) = 0;
+  // Discards the printer's current print job.
+  virtual bool AbortPrinter(void* printer) = 0;
+};
+
+// Message boxes: every fatal error shows its text here.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // text is in Windows-1252; style is the message box style (0x30030 for every engine error).
+  virtual void Show(const char* text, uint32_t style) = 0;
+};
+
+// The interpreter's diagnostics. Writes nothing unless a host enables it.
+class TraceHook {
+ public:
+  virtual ~TraceHook() = default;
+  virtual void Trace(const char* text) = 0;
+};
+
+constexpr uint32_t kMessageStyle = 0x30030;
+constexpr uint32_t kPrinterAllAccess = 0xF000C;
+constexpr uint32_t kRegDword = 4;
+
+// The services in use. Each getter returns the installed service or the native one.
+Files& files();
+Memory& memory();
+Spooler& spooler();
+MessageSink& messages();
+TraceHook& trace();
+
+// Installs a replacement (nullptr restores the native service); returns the previous replacement.
+Files* InstallFiles(Files* service);
+Memory* InstallMemory(Memory* service);
+Spooler* InstallSpooler(Spooler* service);
+MessageSink* InstallMessages(MessageSink* service);
+TraceHook* InstallTrace(TraceHook* service);
+
+// The native implementations of this platform.
+Files& NativeFiles();
+Memory& NativeMemory();
+Spooler& NativeSpooler();
+MessageSink& NativeMessages();
+TraceHook& NativeTrace();
+
+}  // namespace ostrelin::platform

@@ -1,0 +1,39 @@
+// Handle objects of the POSIX stand-ins for the spooler's printer handles and host file handles.
+// A tag lets the services refuse a handle of the wrong kind, as the system would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ostrelin::platform::posix {
+
+constexpr uint32_t kPrinterTag = 0x4F505254;  // "OPRT"
+constexpr uint32_t kFileTag = 0x4F46494C;     // "OFIL"
+
+struct HandleBase {
+  uint32_t tag;
+};
+
+// A printer: its name, its output descriptor (-1 for a handle opened only for its data) and the file
+// that keeps its printer data.
+struct PrinterHandle : HandleBase {
+  std::string name;
+  int fd = -1;
+  bool ownsFd = false;
+  int64_t jobStart = 0;  // output offset where the current print job began
+  std::string dataPath;
+};
+
+// A file handle supplied by the host for machines that are written through plain file writes.
+struct FileHandle : HandleBase {
+  int fd = -1;
+  bool ownsFd = false;
+};
+
+PrinterHandle* AsPrinter(void* handle);
+FileHandle* AsFile(void* handle);
+
+// Writes the whole buffer to a descriptor, retrying after interruptions and partial writes.
+bool WriteAll(int fd, const void* data, size_t size);
+
+}  // namespace ostrelin::platform::posix

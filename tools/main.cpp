@@ -1,0 +1,7 @@
+// The ostrelin command-line tool.
+#include <cstdio>
+
+int main() {
+  std::puts("ostrelin");
+  return 0;
+}
