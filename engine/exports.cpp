@@ -2,9 +2,9 @@
 // null record reach the host.
 #include <climits>
 #include <cstring>
-#include <new>
 
 #include "engine/error.h"
+#include "engine/export_guard.h"
 #include "engine/hpgl/plot_file.h"
 #include "engine/hpgl/plotter_state.h"
 #include "engine/job_assembly.h"
@@ -17,34 +17,6 @@
 
 namespace ostrelin {
 namespace {
-
-void ShowWithoutContext(ErrorKind kind) {
-  platform::messages().Show(MessageTable(kLanguageEnglish)[static_cast<int>(kind)], platform::kMessageStyle);
-}
-
-// Runs body under an error frame: a fatal error has shown its message and ends the call here.
-template <class Body>
-void UnderFrame(Context& ctx, Body&& body) noexcept {
-  ctx.errorFrameActive = 1;
-  try {
-    body();
-  } catch (const EngineAbort&) {
-    // The failing function has shown its message and recorded the kind.
-  } catch (const std::bad_alloc&) {
-    ShowError(ctx, ErrorKind::kMemory);
-    ctx.lastError = static_cast<int32_t>(ErrorKind::kMemory) + 1;
-  } catch (...) {
-    ShowError(ctx, ErrorKind::kBadPointer);
-    ctx.lastError = static_cast<int32_t>(ErrorKind::kBadPointer) + 1;
-  }
-  ctx.errorFrameActive = 0;
-}
-
-bool RecordsGiven(const void* ctx, const void* spool, const void* job) {
-  if (ctx != nullptr && spool != nullptr && job != nullptr) return true;
-  ShowWithoutContext(ErrorKind::kBadPointer);
-  return false;
-}
 
 // Closes whatever a rendering-road job of these records still holds and forgets it.
 bool ReleaseRenderingJob(Context& ctx, Spool& spool, Job& job) {
