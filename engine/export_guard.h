@@ -2,6 +2,8 @@
 // and refuses null records, so that no exception or null record ever reaches past the C boundary.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/error.h"
 
 namespace ostrelin {
@@ -16,7 +18,8 @@ void RunUnderFrame(Context& ctx, void (*body)(void*), void* closure) noexcept;
 
 template <class Body>
 void UnderFrame(Context& ctx, Body&& body) noexcept {
-  RunUnderFrame(ctx, [](void* closure) { (*static_cast<Body*>(closure))(); }, &body);
+  using Callable = std::remove_reference_t<Body>;
+  RunUnderFrame(ctx, [](void* closure) { (*static_cast<Callable*>(closure))(); }, &body);
 }
 
 }  // namespace ostrelin
