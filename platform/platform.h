@@ -107,12 +107,59 @@ constexpr uint32_t kMessageStyle = 0x30030;
 constexpr uint32_t kPrinterAllAccess = 0xF000C;
 constexpr uint32_t kRegDword = 4;
 
+// One colour of a device-independent bitmap's palette.
+struct PaletteEntry {
+  uint8_t blue;
+  uint8_t green;
+  uint8_t red;
+  uint8_t reserved;
+};
+
+// The description of a device-independent bitmap: its rows are padded to 4 bytes, and a negative
+// height means the rows are stored top row first (else bottom row first). Depths of 1, 4 and 8 bits
+// per pixel are palette indices into the paletteEntries first entries; 16 bits are 5-5-5 little-endian
+// (blue in the low bits), 24 bits blue, green, red, 32 bits blue, green, red, unused.
+struct BitmapHeader {
+  int32_t width;
+  int32_t height;
+  uint16_t bitsPerPixel;
+  uint16_t paletteEntries;
+  PaletteEntry palette[256];
+};
+
+// Bytes of one row of a device-independent bitmap (padded to 4 bytes); 0 when it does not fit 32 bits.
+constexpr uint32_t BitmapRowBytes(int32_t width, uint16_t bitsPerPixel) {
+  const uint64_t bits = static_cast<uint64_t>(width < 0 ? 0 : width) * bitsPerPixel;
+  const uint64_t bytes = (bits + 31) / 32 * 4;
+  return bytes > UINT32_MAX ? 0 : static_cast<uint32_t>(bytes);
+}
+
+// How a bitmap is resampled from one size to another.
+enum class StretchMode {
+  // Area-averaged colours into a 32-bit intermediate, which reaches the destination inverted.
+  kHalftoneInverted,
+  // The nearest source pixel, straight into the destination.
+  kColourOnColour,
+};
+
+// The graphics of a printer's device contexts.
+class Graphics {
+ public:
+  virtual ~Graphics() = default;
+  // Resamples the whole source bitmap into the whole destination bitmap on the device contexts of the
+  // named printer. destinationBits receives every row of the destination (bottom row first); false,
+  // with destinationBits in an unspecified state, when a context, bitmap or buffer cannot be had.
+  virtual bool StretchBitmap(const char* printerName, const BitmapHeader& source, const void* sourceBits,
+                             const BitmapHeader& destination, void* destinationBits, StretchMode mode) = 0;
+};
+
 // The services in use. Each getter returns the installed service or the native one.
 Files& files();
 Memory& memory();
 Spooler& spooler();
 MessageSink& messages();
 TraceHook& trace();
+Graphics& graphics();
 
 // Installs a replacement (nullptr restores the native service); returns the previous replacement.
 Files* InstallFiles(Files* service);
@@ -120,6 +167,7 @@ Memory* InstallMemory(Memory* service);
 Spooler* InstallSpooler(Spooler* service);
 MessageSink* InstallMessages(MessageSink* service);
 TraceHook* InstallTrace(TraceHook* service);
+Graphics* InstallGraphics(Graphics* service);
 
 // The native implementations of this platform.
 Files& NativeFiles();
@@ -127,5 +175,6 @@ Memory& NativeMemory();
 Spooler& NativeSpooler();
 MessageSink& NativeMessages();
 TraceHook& NativeTrace();
+Graphics& NativeGraphics();
 
 }  // namespace ostrelin::platform

@@ -9,6 +9,7 @@ Memory* gMemory = nullptr;
 Spooler* gSpooler = nullptr;
 MessageSink* gMessages = nullptr;
 TraceHook* gTrace = nullptr;
+Graphics* gGraphics = nullptr;
 
 template <class T>
 T* Swap(T*& slot, T* replacement) {
@@ -31,11 +32,13 @@ Memory& memory() { return gMemory != nullptr ? *gMemory : NativeMemory(); }
 Spooler& spooler() { return gSpooler != nullptr ? *gSpooler : NativeSpooler(); }
 MessageSink& messages() { return gMessages != nullptr ? *gMessages : NativeMessages(); }
 TraceHook& trace() { return gTrace != nullptr ? *gTrace : NativeTrace(); }
+Graphics& graphics() { return gGraphics != nullptr ? *gGraphics : NativeGraphics(); }
 
 Files* InstallFiles(Files* service) { return Swap(gFiles, service); }
 Memory* InstallMemory(Memory* service) { return Swap(gMemory, service); }
 Spooler* InstallSpooler(Spooler* service) { return Swap(gSpooler, service); }
 MessageSink* InstallMessages(MessageSink* service) { return Swap(gMessages, service); }
 TraceHook* InstallTrace(TraceHook* service) { return Swap(gTrace, service); }
+Graphics* InstallGraphics(Graphics* service) { return Swap(gGraphics, service); }
 
 }  // namespace ostrelin::platform

@@ -96,7 +96,7 @@ void WriteText(Context& ctx, const char* text) {
 void WriteRecordDirect(Context& ctx, uint8_t opcode, const void* payload, uint32_t payloadBytes) {
   uint8_t record[16];
   record[0] = opcode;
-  std::memcpy(record + 1, payload, payloadBytes);
+  if (payloadBytes > 0) std::memcpy(record + 1, payload, payloadBytes);
   Put(ctx, record, 1 + payloadBytes);
 }
 

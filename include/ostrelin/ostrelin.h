@@ -206,6 +206,23 @@ OSTRELIN_API int32_t ostrelinClean(OstrelinContext* context, OstrelinSpool* spoo
 /* Record sizes: spool record, engine context, job record, in that order. */
 OSTRELIN_API void RechercheTailleDePiPgPo(int32_t* spoolSize, int32_t* contextSize, int32_t* jobSize) OSTRELIN_NOEXCEPT;
 
+/* A bitmap size in pixels, passed by value. */
+typedef struct OstrelinSize {
+  int32_t width;
+  int32_t height;
+} OstrelinSize;
+
+/* Resamples a device-independent bitmap (rows padded to 4 bytes) for the printer: sourceBits of
+ * sourceSize at sourceBitsPerPixel (1, 4, 8, 16, 24 or 32; rows top row first when topDown is not 0)
+ * into destinationBits of destinationSize at destinationBitsPerPixel (rows bottom row first).
+ * palette holds 4-byte entries [blue, green, red, flag] for the palette depths; the flag byte of
+ * entry 0 is 0 (or palette is NULL) for the default palette. The destination is left untouched when
+ * the bitmap cannot be resampled. */
+OSTRELIN_API void StretchMaison(void* printer, OstrelinSize sourceSize, OstrelinSize destinationSize,
+                                uint16_t sourceBitsPerPixel, uint16_t destinationBitsPerPixel,
+                                const void* sourceBits, void* destinationBits, int32_t topDown,
+                                const uint8_t* palette) OSTRELIN_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
