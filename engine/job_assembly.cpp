@@ -6,6 +6,10 @@
 
 #include "engine/error.h"
 #include "engine/job_stream.h"
+#include "engine/raster/layer_io.h"
+#include "engine/raster/layer_transforms.h"
+#include "engine/raster/power_tables.h"
+#include "engine/raster/raster_blocks.h"
 #include "engine/scratch.h"
 #include "engine/settings.h"
 #include "engine/vector/vector_pass.h"
@@ -16,6 +20,17 @@ namespace {
 
 bool SinkIsPrinter(const Job& job) {
   return job.machineKind != 5 && job.outputToFile != 1 && job.seriesFlag == 0 && job.toScratch == 0;
+}
+
+// The parameter records of a raster layer's class: "PW" (colour layers only), "VD", "vd", "AI", "FR", "SL".
+void WriteClassRecords(Context& ctx, Job& job, int colourClass, bool withPower) {
+  const int16_t* w = ctx.classParams[colourClass];
+  if (withPower) WriteRecord(ctx, job, "PW", RoundHalfAway(w[kWordPower] / 1.28));
+  WriteRecord(ctx, job, "VD", w[kWordSpeed] / 10);
+  WriteRecord(ctx, job, "vd", w[kWordSpeed]);
+  WriteRecord(ctx, job, "AI", w[kWordAi]);
+  WriteRecord(ctx, job, "FR", w[kWordFr]);
+  WriteRecord(ctx, job, "SL", w[kWordSl]);
 }
 
 }  // namespace
@@ -59,21 +74,23 @@ void AssembleJob(Context& ctx, Spool& spool, Job& job) {
   for (int c = 0; c < 8; ++c) {
     job.currentClass = static_cast<uint8_t>(c);
     if (job.colourLayers[c] == nullptr) continue;
-    // Raster layers reach the stream once the raster pass is built; until then a page with raster
-    // work is refused rather than sent without it.
-    if (TakesRasterPass(ctx.classParams[c][kWordColourMode])) Fail(ctx, ErrorKind::kBitmap);
-    CloseLayerFile(&job.colourLayers[c]);
+    if (TakesRasterPass(ctx.classParams[c][kWordColourMode])) {
+      raster::RasterPass(ctx, spool, job);
+      WriteClassRecords(ctx, job, c, true);
+      raster::WriteColourRaster(ctx, spool, job);
+    }
+    if (job.colourLayers[c] != nullptr) CloseLayerFile(&job.colourLayers[c]);
   }
   job.headX *= 8;
   job.currentClass = 0;
   if (job.greyLayer != nullptr && TakesRasterPass(ctx.classParams[0][kWordColourMode])) {
-    Fail(ctx, ErrorKind::kBitmap);
+    if (!raster::StampOption(ctx) && !raster::HalftoneOption(ctx)) raster::MapGreyToPower(ctx, spool, job);
+    raster::RasterPass(ctx, spool, job);
+    WriteClassRecords(ctx, job, 0, false);
+    raster::WriteGreyRaster(ctx, spool, job);
   }
   if (job.greyLayer != nullptr) CloseLayerFile(&job.greyLayer);
-  if (job.workRow != nullptr) {
-    platform::memory().Free(job.workRow);
-    job.workRow = nullptr;
-  }
+  raster::ReleaseWorkRow(job);
 
   platform::Stream* plot = AsStream(ctx.plotFile);
   ctx.endLength = plot != nullptr ? plot->Tell() : 0;
@@ -89,7 +106,7 @@ void AssembleJob(Context& ctx, Spool& spool, Job& job) {
       ctx.controllerFlag = 1;
       job.estimateOnly = 1;
       try {
-        vector::RunVectorPass(ctx, spool, job);
+        vector::RunVectorPass(ctx, spool, job, vector::PassRole::kEstimate);
       } catch (...) {
         ctx.controllerFlag = 0;
         job.estimateOnly = estimateOnly;

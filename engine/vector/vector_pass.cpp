@@ -1,14 +1,528 @@
-// The vector pass.
+// The vector pass: colour sort, colour walk with passes and depth steps, and the command records
+// around the motion blocks of the selected planner.
 #include "engine/vector/vector_pass.h"
 
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
 #include "engine/error.h"
+#include "engine/hpgl/plot_file.h"
+#include "engine/job_stream.h"
+#include "engine/scratch.h"
+#include "engine/settings.h"
+#include "engine/settings_tables.h"
+#include "engine/vector/corner_planner.h"
+#include "engine/vector/pre_pass.h"
+#include "engine/vector/profile_planner.h"
+#include "platform/platform.h"
 
 namespace ostrelin::vector {
+namespace {
 
-void RunVectorPass(Context& ctx, Spool&, Job&) {
-  // The motion planners are not part of the engine yet: a page with strokes is refused instead of
-  // being sent without its vector work.
-  Fail(ctx, ErrorKind::kBitmap);
+constexpr int kColourClasses = 8;
+constexpr int kWhite = 8;
+// A point field that holds no point.
+constexpr float kNoPoint = FLT_MAX;
+
+struct PointF {
+  float x = kNoPoint;
+  float y = kNoPoint;
+  bool Holds() const { return x != kNoPoint; }
+};
+
+using StreamHandle = std::unique_ptr<platform::Stream, bool (*)(platform::Stream*)>;
+
+StreamHandle OpenScratch(Context& ctx) {
+  StreamHandle stream(OpenScratchStream(ctx), platform::CloseStream);
+  if (stream == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
+  return stream;
+}
+
+void Put(Context& ctx, platform::Stream& stream, const void* data, size_t size) {
+  if (stream.Write(data, size) != size) Fail(ctx, ErrorKind::kTemporaryFile);
+}
+
+void PutPoint(Context& ctx, platform::Stream& stream, uint8_t opcode, PointF p) {
+  uint8_t record[9];
+  record[0] = opcode;
+  std::memcpy(record + 1, &p.x, 4);
+  std::memcpy(record + 5, &p.y, 4);
+  Put(ctx, stream, record, sizeof record);
+}
+
+void Rewind(Context& ctx, platform::Stream& stream) {
+  if (!stream.Seek(0, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
+}
+
+void Trace(const char* text) { platform::trace().Trace(text); }
+
+bool IsV2Mode(int colourMode) { return colourMode == 6 || colourMode == 7; }
+bool IsStampMode(int colourMode) { return colourMode == 3 || colourMode == 5; }
+bool IsSkippedMode(int colourMode) { return colourMode == 0 || colourMode == 1; }
+
+// Reader of the colour scratch files: opcode bytes, points and four-byte colour records. A short
+// point read leaves the point as it was; a missing opcode is the end of the data.
+class ColourReader {
+ public:
+  explicit ColourReader(platform::Stream& stream) : stream_(stream) {}
+  uint8_t NextOpcode() {
+    uint8_t opcode = hpgl::kOpEnd;
+    if (stream_.Read(&opcode, 1) != 1) return hpgl::kOpEnd;
+    return opcode;
+  }
+  void ReadPoint(PointF& p) {
+    uint8_t payload[8];
+    if (stream_.Read(payload, sizeof payload) != sizeof payload) return;
+    std::memcpy(&p.x, payload, 4);
+    std::memcpy(&p.y, payload + 4, 4);
+  }
+  int32_t ReadClass() {
+    uint8_t bytes[4] = {};
+    stream_.Read(bytes, sizeof bytes);
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                static_cast<uint32_t>(bytes[2]) << 16 |
+                                static_cast<uint32_t>(bytes[3]) << 24);
+  }
+
+ private:
+  platform::Stream& stream_;
+};
+
+// The planner selected by the controller flag, behind the four operations the pass uses.
+class Motion {
+ public:
+  Motion(Context& ctx, Job& job, bool profiled, const OstrelinVectorParams& params) : ctx_(ctx), job_(job) {
+    if (profiled) {
+      profile_.emplace(ctx, job, params);
+    } else {
+      corner_.emplace(ctx, job);
+    }
+  }
+  void Start() {
+    const bool turned = ctx_.orientation > 3;
+    const int32_t resX = turned ? ctx_.engravingResY : ctx_.engravingResX;
+    const int32_t resY = turned ? ctx_.engravingResX : ctx_.engravingResY;
+    if (profile_) {
+      StartProfile(*profile_, job_.headX, job_.headY, resX, resY);
+    } else {
+      StartCorner(*corner_, job_.headX, job_.headY, resX, resY);
+    }
+  }
+  void PenDown(PointF p) {
+    if (profile_) {
+      PlanProfilePoint(ctx_, job_, *profile_, true, p.x, p.y);
+    } else {
+      AddCornerPoint(ctx_, job_, *corner_, p.x, p.y);
+    }
+  }
+  void Travel(PointF p) {
+    if (profile_) {
+      PlanProfilePoint(ctx_, job_, *profile_, false, p.x, p.y);
+    } else {
+      AddCornerPoint(ctx_, job_, *corner_, p.x, p.y);
+    }
+    Flush();
+  }
+  void Flush() {
+    if (profile_) {
+      FlushProfile(ctx_, job_, *profile_);
+    } else {
+      FlushCorner(ctx_, job_, *corner_);
+    }
+  }
+  void SetPenSpeed(int32_t speed) {
+    if (profile_) profile_->penSpeedValue = speed;
+  }
+
+ private:
+  Context& ctx_;
+  Job& job_;
+  std::optional<CornerPlanner> corner_;
+  std::optional<ProfilePlanner> profile_;
+};
+
+// The settings of one colour as the pass sends them.
+struct ColourValues {
+  int32_t colourMode;
+  int32_t dp;     // "DP", sent as two records
+  int16_t pw;     // "PW", percent
+  int16_t speed;  // "VD" (divided by 10) and "vd"
+  int16_t ai;
+  int16_t fr;
+  int16_t sl;
+  int16_t stepWord;  // "RF" of each depth step
+  int16_t passes;
+  bool stepFirst;  // depth mode 0: a step before the first pass too
+};
+
+ColourValues LoadColour(const Context& ctx, int colourClass) {
+  const int16_t* w = ctx.classParams[colourClass];
+  ColourValues v{};
+  v.colourMode = w[kWordColourMode];
+  const bool stamp = IsStampMode(v.colourMode);
+  int32_t pw = RoundHalfAway(w[kWordPower] / 1.28);
+  if (stamp && pw > 80) pw = 80;
+  v.pw = static_cast<int16_t>(pw);
+  v.dp = stamp ? 50 : ctx.vectorWord;
+  v.speed = w[kWordSpeed];
+  v.ai = w[kWordAi];
+  v.fr = w[kWordFr];
+  v.sl = w[kWordSl];
+  v.stepWord = w[kWordDepthStep];
+  v.passes = w[kWordPasses];
+  v.stepFirst = w[kWordDepthMode] == 0;
+  return v;
+}
+
+// State of the colour walk; the last-sent values persist across colours.
+class Walk {
+ public:
+  Walk(Context& ctx, Job& job, Motion& motion) : ctx_(ctx), job_(job), motion_(motion) {}
+
+  void StartV2(int value) {
+    WriteRecord(ctx_, job_, "V2", value);
+    v2_ = value;
+  }
+
+  // "V2" change before a colour of the given mode.
+  void SwitchV2(int colourMode) {
+    const int wanted = IsV2Mode(colourMode) ? 1 : 0;
+    if (wanted == v2_) return;
+    LiftPen();
+    StartV2(wanted);
+  }
+
+  void BeginColour(const ColourValues& values) {
+    colour_ = values;
+    passesLeft_ = values.passes;
+    stepPending_ = values.stepFirst;
+  }
+
+  // Reads one pass of a colour's records until the end of its data or a colour record; returns the
+  // opcode that ended it.
+  uint8_t ReadPass(ColourReader& reader) {
+    for (;;) {
+      const uint8_t opcode = reader.NextOpcode();
+      switch (opcode) {
+        case hpgl::kOpPenUp:
+        case hpgl::kOpDot:
+          reader.ReadPoint(penUpTarget_);
+          break;
+        case hpgl::kOpPenDown: {
+          PointF p = lastPenDown_;
+          reader.ReadPoint(p);
+          Stroke(p);
+          break;
+        }
+        case hpgl::kOpColour:
+        case hpgl::kOpEnd:
+          return opcode;
+        default:
+          return hpgl::kOpEnd;
+      }
+    }
+  }
+
+  // After a pass: true when another pass of the colour follows.
+  bool EndPass() {
+    motion_.Flush();
+    --passesLeft_;
+    if (passesLeft_ > 0) {
+      stepPending_ = true;
+      return true;
+    }
+    stepPending_ = false;
+    if (stepTotal_ != 0) {
+      LiftPen();
+      WriteRecord(ctx_, job_, "RF", -stepTotal_);
+      stepTotal_ = 0;
+    }
+    return false;
+  }
+
+ private:
+  void LiftPen() {
+    if (penUp_) return;
+    WriteRecord(ctx_, job_, "PU", 0);
+    penUp_ = true;
+  }
+
+  template <class T>
+  bool Changed(T& last, T value) {
+    if (last == value) return false;
+    motion_.Flush();
+    last = value;
+    return true;
+  }
+
+  void Stroke(PointF p) {
+    if (penUpTarget_.Holds() && (penUpTarget_.x != lastPenDown_.x || penUpTarget_.y != lastPenDown_.y)) {
+      motion_.Flush();
+      WriteRecord(ctx_, job_, "PU", 0);
+      motion_.Travel(penUpTarget_);
+      penUp_ = true;
+    }
+    penUpTarget_ = PointF{};
+
+    if (Changed(lastDp_, colour_.dp)) WriteRecord32(ctx_, job_, "DP", static_cast<uint32_t>(colour_.dp));
+    if (Changed(lastPw_, colour_.pw)) WriteRecord(ctx_, job_, "PW", colour_.pw);
+    if (Changed(lastSpeed_, colour_.speed)) {
+      WriteRecord(ctx_, job_, "VD", colour_.speed / 10);
+      WriteRecord(ctx_, job_, "vd", colour_.speed);
+      motion_.SetPenSpeed(colour_.speed);
+    }
+    if (Changed(lastAi_, colour_.ai)) WriteRecord(ctx_, job_, "AI", colour_.ai);
+    if (Changed(lastFr_, colour_.fr)) WriteRecord(ctx_, job_, "FR", colour_.fr);
+    if (Changed(lastSl_, colour_.sl)) WriteRecord(ctx_, job_, "SL", colour_.sl);
+
+    if (stepPending_) {
+      if (colour_.stepWord != 0) {
+        motion_.Flush();
+        LiftPen();
+        WriteRecord(ctx_, job_, "RF", colour_.stepWord);
+        stepTotal_ = static_cast<int16_t>(stepTotal_ + colour_.stepWord);
+      }
+      stepPending_ = false;
+    }
+
+    if (penUp_) {
+      motion_.Flush();
+      WriteRecord(ctx_, job_, "PD", 0);
+      penUp_ = false;
+    }
+    lastPenDown_ = p;
+    motion_.PenDown(p);
+  }
+
+  Context& ctx_;
+  Job& job_;
+  Motion& motion_;
+  ColourValues colour_{};
+  PointF penUpTarget_;  // pt_pu
+  PointF lastPenDown_;  // pt_last_pd
+  bool penUp_ = true;
+  int v2_ = 0;
+  int32_t lastDp_ = -1;
+  int16_t lastPw_ = -1;
+  int16_t lastSpeed_ = -1;
+  int16_t lastAi_ = -1;
+  int16_t lastFr_ = -1;
+  int16_t lastSl_ = -1;
+  int16_t passesLeft_ = 0;
+  bool stepPending_ = false;
+  int16_t stepTotal_ = 0;
+};
+
+bool IsFinitePoint(float x, float y) { return std::isfinite(x) && std::isfinite(y); }
+
+void TraceDropped(float x, float y) {
+  char text[128];
+  std::snprintf(text, sizeof text, "vector pass: point (%g, %g) is not a position and is dropped\n",
+                static_cast<double>(x), static_cast<double>(y));
+  Trace(text);
+}
+
+// A colour record of a class the engine has no colour for (the host passes any index and keeps its
+// low byte): such strokes are not engraved, like white ones.
+int32_t CheckedClass(uint8_t colourClass) {
+  if (colourClass <= kWhite) return colourClass;
+  char text[96];
+  std::snprintf(text, sizeof text, "vector pass: colour class %d is not engraved\n", colourClass);
+  Trace(text);
+  return kWhite;
+}
+
+/* The colour sort. Points are copied, in the plot command file's encoding, to the colour scratch
+ * file of their class (or, in file order, to one stream with four-byte colour records between the
+ * colours). White (and unknown classes) drop everything; a class whose colour mode is 0 or 1 keeps
+ * its pen-up records but drops its pen-down points. A colour's first pen-down point is preceded by
+ * a pen-up to the last point read, so that the stroke starts where the pen was. Points that are not
+ * positions (NaN, infinite) are dropped with a trace. */
+struct SortResult {
+  StreamHandle files[kColourClasses] = {{nullptr, platform::CloseStream}, {nullptr, platform::CloseStream},
+                                        {nullptr, platform::CloseStream}, {nullptr, platform::CloseStream},
+                                        {nullptr, platform::CloseStream}, {nullptr, platform::CloseStream},
+                                        {nullptr, platform::CloseStream}, {nullptr, platform::CloseStream}};
+  int64_t bytes[kColourClasses] = {};
+  StreamHandle single{nullptr, platform::CloseStream};
+  int64_t singleBytes = 0;
+};
+
+void SortByColour(Context& ctx, SortResult& out) {
+  platform::Stream* plot = AsStream(ctx.plotFile);
+  if (plot == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
+  hpgl::Reader reader(ctx, *plot, ctx.endLength);
+  const bool fileOrder = ctx.fileOrderFlag != 0;
+  int32_t current = 0;
+  bool skip = false;
+  PointF courant;
+  if (fileOrder) {
+    out.single = OpenScratch(ctx);
+  } else {
+    out.files[0] = OpenScratch(ctx);
+  }
+  auto target = [&]() -> platform::Stream& { return fileOrder ? *out.single : *out.files[current]; };
+  auto written = [&]() -> int64_t& { return fileOrder ? out.singleBytes : out.bytes[current]; };
+  auto append = [&](uint8_t opcode, PointF p) {
+    PutPoint(ctx, target(), opcode, p);
+    written() += 9;
+  };
+
+  for (;;) {
+    const uint8_t opcode = reader.NextOpcode();
+    if (opcode == hpgl::kOpEnd) break;
+    switch (opcode) {
+      case hpgl::kOpPenUp:
+      case hpgl::kOpDot: {
+        PointF p;
+        reader.ReadPoint(&p.x, &p.y);
+        if (!IsFinitePoint(p.x, p.y)) {
+          TraceDropped(p.x, p.y);
+          break;
+        }
+        courant = p;
+        if (current != kWhite) append(opcode, p);
+        break;
+      }
+      case hpgl::kOpPenDown: {
+        PointF p;
+        reader.ReadPoint(&p.x, &p.y);
+        if (current == kWhite) break;
+        if (!IsFinitePoint(p.x, p.y)) {
+          TraceDropped(p.x, p.y);
+          break;
+        }
+        if (written() == 0 && !skip && courant.Holds()) append(hpgl::kOpPenUp, courant);
+        courant = p;
+        if (!skip) append(hpgl::kOpPenDown, p);
+        break;
+      }
+      case hpgl::kOpColour: {
+        current = CheckedClass(reader.ReadColourClass());
+        if (current == kWhite) break;
+        skip = IsSkippedMode(ctx.classParams[current][kWordColourMode]);
+        if (fileOrder) {
+          if (skip) break;
+          uint8_t record[5] = {hpgl::kOpColour, static_cast<uint8_t>(current), 0, 0, 0};
+          Put(ctx, *out.single, record, sizeof record);
+          out.singleBytes += 5;
+          if (courant.Holds()) append(hpgl::kOpPenUp, courant);
+        } else if (out.files[current] == nullptr) {
+          out.files[current] = OpenScratch(ctx);
+        }
+        break;
+      }
+      case hpgl::kOpNop:
+        break;
+      default:
+        reader.SkipPayload(opcode);
+        break;
+    }
+  }
+}
+
+// Vector parameters a profiling controller of this model gets built in.
+OstrelinVectorParams BuiltInProfilingParams(const Context& ctx) {
+  const int32_t model = HeaderWord(ctx, 28);
+  const bool tc = HeaderWord(ctx, 32) != 0;
+  const bool fast = HeaderWord(ctx, 104) != 0;
+  if (tc) {
+    OstrelinVectorParams params = ParamVitVectTc;
+    const int32_t tcSpeed = HeaderWord(ctx, 36);
+    const int16_t minimum = tcSpeed < 1500 ? 1 : (tcSpeed < 2000 ? 2 : 3);
+    params.penUpMinSpeed = minimum;
+    params.penDownMinSpeed = minimum;
+    return params;
+  }
+  const auto m = static_cast<uint16_t>(model);
+  if (IsXpModel(m) && fast) return ParamVitVectXpFast;
+  if (IsFastModel(m) && fast) return ParamVitVectFast;
+  return ParamVitVectStd;
+}
+
+void WriteColours(Context& ctx, Job& job, SortResult& sorted, Motion& motion) {
+  Walk walk(ctx, job, motion);
+  walk.StartV2(0);
+  for (int c = 0; c < kColourClasses; ++c) {
+    if (sorted.files[c] == nullptr || sorted.bytes[c] == 0) continue;
+    const ColourValues values = LoadColour(ctx, c);
+    walk.SwitchV2(values.colourMode);
+    walk.BeginColour(values);
+    platform::Stream& file = *sorted.files[c];
+    ColourReader reader(file);
+    do {
+      Rewind(ctx, file);
+      walk.ReadPass(reader);
+    } while (walk.EndPass());
+  }
+}
+
+void WriteColoursInFileOrder(Context& ctx, Job& job, SortResult& sorted, Motion& motion) {
+  if (sorted.singleBytes == 0) return;
+  platform::Stream& stream = *sorted.single;
+  Walk walk(ctx, job, motion);
+  walk.StartV2(IsV2Mode(ctx.classParams[0][kWordColourMode]) ? 1 : 0);
+  Rewind(ctx, stream);
+  walk.BeginColour(LoadColour(ctx, 0));
+  int64_t sectionStart = 0;
+  ColourReader reader(stream);
+  for (;;) {
+    const uint8_t ended = walk.ReadPass(reader);
+    if (ended == hpgl::kOpColour) {
+      if (walk.EndPass()) {
+        if (!stream.Seek(sectionStart, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
+        continue;
+      }
+      const int32_t next = reader.ReadClass();
+      sectionStart = stream.Tell();
+      const int32_t colourClass = next >= 0 && next < kColourClasses ? next : 0;
+      const ColourValues values = LoadColour(ctx, colourClass);
+      walk.SwitchV2(values.colourMode);
+      walk.BeginColour(values);
+      continue;
+    }
+    if (walk.EndPass()) {
+      if (!stream.Seek(sectionStart, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
+      continue;
+    }
+    break;
+  }
+}
+
+}  // namespace
+
+OstrelinVectorParams EstimatingParams(const Context& ctx, const Job& job) {
+  OstrelinVectorParams params = job.cornerTable.params;
+  const bool usable = params.penDownMaxSpeed > 0 && params.penDownAccel > 0 && params.penDownMinSpeed >= 0 &&
+                      params.penDownMinSpeed <= params.penDownMaxSpeed;
+  if (usable) return params;
+  const OstrelinVectorParams profiling = BuiltInProfilingParams(ctx);
+  params.penDownMinSpeed = profiling.penDownMinSpeed;
+  params.penDownAccel = profiling.penDownAccel;
+  params.penDownMaxSpeed = profiling.penDownMaxSpeed;
+  return params;
+}
+
+void RunVectorPass(Context& ctx, Spool&, Job& job, PassRole role) {
+  const OstrelinVectorParams params =
+      role == PassRole::kEstimate ? EstimatingParams(ctx, job) : job.cornerTable.params;
+  const bool profiled = ctx.controllerFlag != 0;
+  RunPrePass(ctx, params);
+
+  SortResult sorted;
+  SortByColour(ctx, sorted);
+  Motion motion(ctx, job, profiled, params);
+  motion.Start();
+  if (ctx.fileOrderFlag != 0) {
+    WriteColoursInFileOrder(ctx, job, sorted, motion);
+  } else {
+    WriteColours(ctx, job, sorted, motion);
+  }
+  motion.Flush();
 }
 
 }  // namespace ostrelin::vector

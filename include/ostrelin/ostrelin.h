@@ -118,6 +118,8 @@ typedef struct OstrelinContext {
   int32_t sectionSplitFlag;
   int32_t fileOrderFlag;
   int32_t greyPipelineFlag;
+  /* raster */
+  int32_t currentWidthDots; /* width in dots of the colour layer being prepared */
   int32_t scalingFrameFlag;
   int32_t kind5or11Flag;
   int32_t vectorWord;
@@ -175,6 +177,8 @@ typedef struct OstrelinJob {
   int16_t motionTable[256];
   int32_t twoLevelZone;
   int32_t twoLevelLevel;
+  /* raster */
+  int32_t workRowBytes; /* size of the working row buffer */
   uint16_t outputToFile;
   uint16_t estimateOnly;
   double estimatedTime; /* seconds */
@@ -190,6 +194,15 @@ typedef struct OstrelinJob {
 /* Rendering road. */
 OSTRELIN_API void ostrelinInit(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
                                uint8_t* settings) OSTRELIN_NOEXCEPT;
+OSTRELIN_API void ostrelinGnfToHmapBitInit(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
+                                           double x, double y, uint32_t rowPixels,
+                                           uint8_t colourClass) OSTRELIN_NOEXCEPT;
+OSTRELIN_API void ostrelinGnfToHmapBit(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
+                                       const uint8_t* row) OSTRELIN_NOEXCEPT;
+OSTRELIN_API void ostrelinGnfToHmapOctetInit(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
+                                             double x, double y, uint32_t rowPixels) OSTRELIN_NOEXCEPT;
+OSTRELIN_API void ostrelinGnfToHmapOctet(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
+                                         const uint8_t* row) OSTRELIN_NOEXCEPT;
 OSTRELIN_API void ostrelinGnfToTdPu2dA(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
                                        float x, float y) OSTRELIN_NOEXCEPT;
 OSTRELIN_API void ostrelinGnfToTdPd2dA(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
