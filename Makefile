@@ -30,7 +30,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/bin/ostrelin render examples/sample-strokes.txt --settings examples/sample-settings.json -o $(SAMPLE_JOB)
+	$(BUILD)/bin/ostrelin render --strokes examples/sample-strokes.txt --settings examples/sample-settings.json -o $(SAMPLE_JOB)
 	$(BUILD)/bin/ostrelin dump $(SAMPLE_JOB)
 
 test: build
