@@ -497,10 +497,13 @@ void WriteColoursInFileOrder(Context& ctx, Job& job, SortResult& sorted, Motion&
 
 OstrelinVectorParams EstimatingParams(const Context& ctx, const Job& job) {
   OstrelinVectorParams params = job.cornerTable.params;
+  const OstrelinVectorParams profiling = BuiltInProfilingParams(ctx);
+  // A pen-up minimum speed of 0 (the built-in corner tables) makes every junction of a travel move 0
+  // and leaves its constant-speed middle at 1 mm/s: a 100 mm move would count 88 s instead of 0.6 s.
+  if (params.penUpMinSpeed <= 0) params.penUpMinSpeed = profiling.penUpMinSpeed;
   const bool usable = params.penDownMaxSpeed > 0 && params.penDownAccel > 0 && params.penDownMinSpeed >= 0 &&
                       params.penDownMinSpeed <= params.penDownMaxSpeed;
   if (usable) return params;
-  const OstrelinVectorParams profiling = BuiltInProfilingParams(ctx);
   params.penDownMinSpeed = profiling.penDownMinSpeed;
   params.penDownAccel = profiling.penDownAccel;
   params.penDownMaxSpeed = profiling.penDownMaxSpeed;

@@ -325,6 +325,18 @@ TEST_F(VectorPass, EstimateOfAClassicJobWithPenDownWork) {
             classic.end());
 }
 
+TEST_F(VectorPass, EstimateOfAClassicPenUpTravel) {
+  // One 100 mm travel (1968.5 dots at 500 dpi) and a tiny stroke: the travel runs from 0 to at most
+  // 200 mm/s at 2400 mm/s^2, about 0.6 s, not the 88 s that junction speeds of 0 would give.
+  Begin();
+  Pu(0, 0);
+  Pu(1968.5f, 0);
+  Pd(1968.5f, 1);
+  Finish();
+  EXPECT_GT(time, 0.4);
+  EXPECT_LT(time, 1.0);
+}
+
 TEST(EstimatingParams, PenDownValuesOfTheSameModel) {
   RecordSet set;
   set.job->cornerTable = AngleLsStd;
@@ -332,7 +344,8 @@ TEST(EstimatingParams, PenDownValuesOfTheSameModel) {
   EXPECT_EQ(p.penDownMaxSpeed, ParamVitVectStd.penDownMaxSpeed);
   EXPECT_EQ(p.penDownAccel, ParamVitVectStd.penDownAccel);
   EXPECT_EQ(p.penDownMinSpeed, ParamVitVectStd.penDownMinSpeed);
-  // Pen-up values stay those of the corner table's tail.
+  // Pen-up values stay those of the corner table's tail, but for its minimum speed of 0.
+  EXPECT_EQ(p.penUpMinSpeed, ParamVitVectStd.penUpMinSpeed);
   EXPECT_EQ(p.penUpMaxSpeed, AngleLsStd.params.penUpMaxSpeed);
   EXPECT_EQ(p.penUpAccelLong, AngleLsStd.params.penUpAccelLong);
   // A fast model with the fast flag gets the fast set.
