@@ -1,8 +1,10 @@
 // Raster road end to end: a full-plate grey photograph (or a one-bit image) through the bitmap exports,
 // job assembly and read-back, per grey pipeline. Prints megapixels per second and peak resident memory
-// beyond what was resident before the job (records and source rows included in the baseline).
+// beyond what was resident before the job (records and source rows included in the baseline). Also the
+// layer steps alone on a full-plate grey layer file: resolution changes and orientations.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/raster/layer_transforms.h"
+#include "engine/records.h"
+#include "engine/scratch.h"
 #include "engine/settings_layout.h"
 #include "ostrelin/ostrelin.h"
 
@@ -134,7 +139,92 @@ void RasterRoad(benchmark::State& state, uint16_t dpi, Pipeline pipeline) {
   state.counters["job_MB"] = jobBytes / 1e6;
 }
 
+enum class Step { kScale, kOrient };
+
+/* One layer step alone on a 600 x 300 mm grey layer at 500 dpi (70.3 megapixels, a gradient with
+ * noise) already in its layer file: the resolution change to engravingDpi, or the turn to orientation.
+ * Building the layer file is not timed; megapixels per second count the source layer's dots. */
+void LayerStep(benchmark::State& state, Step step, uint16_t engravingDpi, int orientation) {
+  constexpr uint16_t kEngineDpi = 500;
+  const int32_t width = static_cast<int32_t>(600.0 * kEngineDpi / 25.4);
+  const int32_t height = static_cast<int32_t>(300.0 * kEngineDpi / 25.4);
+  int32_t spoolSize = 0, contextSize = 0, jobSize = 0;
+  RechercheTailleDePiPgPo(&spoolSize, &contextSize, &jobSize);
+  std::vector<uint8_t> band(static_cast<size_t>(width) * 64);
+  uint32_t seed = 777;
+  for (size_t i = 0; i < band.size(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const int grey = static_cast<int>(255 * (i % static_cast<size_t>(width)) / static_cast<size_t>(width)) +
+                     static_cast<int>(seed >> 27) - 16;
+    band[i] = static_cast<uint8_t>(grey < 0 ? 0 : grey > 255 ? 255 : grey);
+  }
+  long peakKb = 0;
+  double outputPixels = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto* ctx = static_cast<OstrelinContext*>(std::calloc(1, static_cast<size_t>(contextSize)));
+    auto* spool = static_cast<OstrelinSpool*>(std::calloc(1, static_cast<size_t>(spoolSize)));
+    auto* job = static_cast<OstrelinJob*>(std::calloc(1, static_cast<size_t>(jobSize)));
+    std::vector<uint8_t> settings = Settings(kEngineDpi, Pipeline::kDiffusion);
+    s::Editor(settings.data()).SetU16(s::kEngravingResX, engravingDpi);
+    s::Editor(settings.data()).SetU16(s::kEngravingResY, engravingDpi);
+    ostrelinInit(ctx, spool, job, settings.data());
+    ostrelin::Context& c = *ctx;
+    ostrelin::Job& j = *job;
+    c.orientation = orientation;
+    j.greyLayer = ostrelin::CreateLayerFile(c);
+    for (int32_t y = 0; y < height; y += 64) {
+      const int32_t rowsNow = std::min(64, height - y);
+      ostrelin::WriteAtOffset(c, &j.greyLayer, static_cast<uint32_t>(static_cast<size_t>(width) * rowsNow),
+                              band.data(), static_cast<uint64_t>(y) * static_cast<uint64_t>(width));
+    }
+    j.greyStride = width;
+    j.greyRows = height;
+    j.currentStride = width;
+    j.currentRows = height;
+    ResetPeak();
+    const long baseKb = StatusKb("VmRSS:");
+    state.ResumeTiming();
+    if (step == Step::kScale) {
+      ostrelin::raster::ScaleGreyLayer(c, j);
+    } else {
+      void* turned = ostrelin::raster::OrientLayer(c, j, &j.greyLayer, true);
+      ostrelin::CloseLayerFile(&turned);
+    }
+    state.PauseTiming();
+    peakKb = std::max(peakKb, StatusKb("VmHWM:") - baseKb);
+    outputPixels = static_cast<double>(j.currentStride) * j.currentRows;
+    ostrelinClean(ctx, spool, job);
+    std::free(ctx);
+    std::free(spool);
+    std::free(job);
+    state.ResumeTiming();
+  }
+  const double pixels = static_cast<double>(width) * height;
+  state.counters["Mpixel/s"] =
+      benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["Mpixels_out"] = outputPixels / 1e6;
+  state.counters["peak_MB_beyond_baseline"] = static_cast<double>(peakKb) / 1024.0;
+}
+
 }  // namespace
+
+BENCHMARK_CAPTURE(LayerStep, scale_500_to_1000dpi, Step::kScale, 1000, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(LayerStep, scale_500_to_254dpi, Step::kScale, 254, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(LayerStep, orient_3_mirror_and_reverse, Step::kOrient, 500, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(LayerStep, orient_5_turn, Step::kOrient, 500, 5)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 BENCHMARK_CAPTURE(RasterRoad, grey_500dpi_diffusion, 500, Pipeline::kDiffusion)
     ->Unit(benchmark::kMillisecond)

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "engine/error.h"
 #include "engine/raster/layer_io.h"
@@ -61,31 +60,29 @@ void MapLayer(Context& ctx, void** handle, int32_t stride, int32_t rowCount, con
 // Resolution of the shoulder: the finer engraving resolution.
 int32_t ShoulderDpi(const Context& ctx) { return std::max(ctx.engravingResX, ctx.engravingResY); }
 
-/* One labelling pass over rows [first, last] of a block of width bytes per row: first along every row,
- * then down every column over the vertical pairs of those rows. Walking from the row's (column's)
- * start, inside tells whether the walk is in a non-zero area: a background dot just before an area
- * takes the label, and so does the background dot just after one. Each pass grows every non-zero area
- * by one ring, in x and then in y. */
-void LabelPass(uint8_t* block, int32_t width, int32_t first, int32_t last, uint8_t label,
-               std::vector<uint8_t>& inside) {
-  for (int32_t y = first; y <= last; ++y) {
-    uint8_t* row = block + static_cast<size_t>(y) * width;
-    bool in = row[0] != 0;
-    for (int32_t x = 0; x + 1 < width; ++x) {
-      const uint8_t a = row[x];
-      const uint8_t b = row[x + 1];
-      if (a == b) continue;
-      if (a == 0 && !in) {
-        row[x] = label;
-        in = true;
-      } else if (b == 0 && in) {
-        row[x + 1] = label;
-        in = false;
-      }
+/* The labelling rule along one row: walking from the row's start, inside tells whether the walk is
+ * in a non-zero area; a background dot just before an area takes the label, and so does the
+ * background dot just after one. */
+void LabelRow(uint8_t* row, int32_t width, uint8_t label) {
+  bool in = row[0] != 0;
+  for (int32_t x = 0; x + 1 < width; ++x) {
+    const uint8_t a = row[x];
+    const uint8_t b = row[x + 1];
+    if (a == b) continue;
+    if (a == 0 && !in) {
+      row[x] = label;
+      in = true;
+    } else if (b == 0 && in) {
+      row[x + 1] = label;
+      in = false;
     }
   }
-  const uint8_t* top = block + static_cast<size_t>(first) * width;
-  for (int32_t x = 0; x < width; ++x) inside[static_cast<size_t>(x)] = top[x] != 0 ? 1 : 0;
+}
+
+// The same rule down every column over the vertical pairs of rows [first, last] of a block; inside
+// holds each column's walk state at row first and is left at its state at row last.
+void LabelColumns(uint8_t* block, int32_t width, int32_t first, int32_t last, uint8_t label,
+                  uint8_t* inside) {
   for (int32_t y = first; y < last; ++y) {
     uint8_t* upper = block + static_cast<size_t>(y) * width;
     uint8_t* lower = upper + width;
@@ -93,7 +90,7 @@ void LabelPass(uint8_t* block, int32_t width, int32_t first, int32_t last, uint8
       const uint8_t a = upper[x];
       const uint8_t b = lower[x];
       if (a == b) continue;
-      uint8_t& in = inside[static_cast<size_t>(x)];
+      uint8_t& in = inside[x];
       if (a == 0 && in == 0) {
         upper[x] = label;
         in = 1;
@@ -185,10 +182,16 @@ std::array<uint8_t, 260> BuildStampTable(const Context& ctx, int32_t k, int32_t 
   return table;
 }
 
-/* Blocked labelling: a block holds every row when the layer is below the row block budget, else
- * budget / stride rows (at least 2k + 2, so that blocks advance). Blocks after the first restart k rows
- * before the previous block's end, and pass i in them starts at block row k - i - 1; every block but
- * the layer's last ends pass i at its last row minus i. Each block is written back before the next. */
+/* Ring labelling: pass i (label i + 2) applies the rule along every row, then down every column, so
+ * that every non-zero area grows by one ring of background dots in x and then in y.
+ * A layer of at least the row block budget is labelled in blocks that overlap by k rows: a block after
+ * the first restarts k rows before the previous block's end, the previous block having ended pass i at
+ * its last row minus i (R_i), and the new block resumes pass i at R_i. To give the same labels as the
+ * whole layer at once, the resumed pass does not apply the row rule to R_i a second time (a second
+ * application would grow the ring again), and its column walks continue from the state they had at R_i
+ * in the previous block instead of restarting from R_i's dots (the walk's state is not always "the
+ * current dot is non-zero": after labelling the dot below an area it stays outside through any
+ * non-zero dots that follow). Those states, one byte per column and pass, are kept between blocks. */
 void StampShoulder(Context& ctx, Job& job) {
   const int32_t k = ShoulderRings(ctx);
   if (k == 0 || job.greyLayer == nullptr) return;
@@ -199,12 +202,17 @@ void StampShoulder(Context& ctx, Job& job) {
   const uint64_t total = static_cast<uint64_t>(width) * static_cast<uint64_t>(rowCount);
   int32_t blockRows = rowCount;
   if (total >= budget) {
-    blockRows = static_cast<int32_t>(std::clamp<uint64_t>(budget / static_cast<uint64_t>(width),
-                                                          static_cast<uint64_t>(2 * k + 2),
-                                                          static_cast<uint64_t>(rowCount)));
+    // The column states take k rows of the budget; a block holds at least 2k + 2 rows, so that blocks
+    // advance.
+    const uint64_t rowsInBudget = budget / static_cast<uint64_t>(width);
+    const uint64_t rows =
+        rowsInBudget > static_cast<uint64_t>(k) ? rowsInBudget - static_cast<uint64_t>(k) : 0;
+    blockRows = static_cast<int32_t>(
+        std::clamp<uint64_t>(rows, static_cast<uint64_t>(2 * k + 2), static_cast<uint64_t>(rowCount)));
   }
   Buffer block(ctx, static_cast<size_t>(width) * static_cast<size_t>(blockRows));
-  std::vector<uint8_t> inside(static_cast<size_t>(width));
+  const bool blocked = blockRows < rowCount;
+  Buffer states(ctx, static_cast<size_t>(width) * static_cast<size_t>(blocked ? k : 1));
   for (int32_t start = 0;;) {
     const int32_t count = std::min(blockRows, rowCount - start);
     const bool firstBlock = start == 0;
@@ -213,9 +221,17 @@ void StampShoulder(Context& ctx, Job& job) {
     const uint64_t offset = static_cast<uint64_t>(start) * static_cast<uint64_t>(width);
     ReadAtOffset(ctx, &job.greyLayer, bytes, block.data(), offset);
     for (int32_t i = 0; i < k; ++i) {
+      const auto label = static_cast<uint8_t>(i + 2);
       const int32_t first = firstBlock ? 0 : k - i - 1;
       const int32_t last = lastBlock ? count - 1 : count - 1 - i;
-      if (first <= last) LabelPass(block.data(), width, first, last, static_cast<uint8_t>(i + 2), inside);
+      uint8_t* inside = states.data() + (blocked ? static_cast<size_t>(i) * static_cast<size_t>(width) : 0);
+      for (int32_t y = firstBlock ? 0 : first + 1; y <= last; ++y)
+        LabelRow(block.data() + static_cast<size_t>(y) * static_cast<size_t>(width), width, label);
+      if (firstBlock) {
+        const uint8_t* top = block.data();
+        for (int32_t x = 0; x < width; ++x) inside[x] = top[x] != 0 ? 1 : 0;
+      }
+      LabelColumns(block.data(), width, first, last, label, inside);
     }
     WriteAtOffset(ctx, &job.greyLayer, bytes, block.data(), offset);
     if (lastBlock) break;

@@ -2,6 +2,7 @@
 #include "engine/raster/raster_blocks.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -12,9 +13,13 @@
 #include "engine/scratch.h"
 #include "engine/settings.h"
 #include "engine/vector/time_estimate.h"
+#include "platform/platform.h"
 
 namespace ostrelin::raster {
 namespace {
+
+// Largest word count of a row record ("C1" to "C4"): a 16-bit value.
+constexpr uint32_t kMaxRowWords = 0xFFFF;
 
 // Zone or section of a layer: x range [xmin, xmax) (dots, or bytes for a colour layer); rows from
 // ymin up to ymax excluded, or with bottom-up from ymax down to ymin excluded; and its first dot.
@@ -245,6 +250,18 @@ void RasterWriter::WriteRow(int32_t y, const Zone& zone) {
   const bool reverse = spool_.directionFlag == 1;
   const size_t coded =
       EncodeRow(data, length, reverse, bits, record_.data() + kRecordBytes, reversed_.data());
+  // The row record counts the coded row in 16-bit words: at most 65,535 words (131,070 bytes). A row
+  // codes to more only when it is about 130,054 bytes wide or more, that is a grey zone of that many
+  // dots (918 mm at 3600 dpi, 3.3 m at 1000 dpi) or a row of bits of 1,040,432 dots (7.3 m at 3600
+  // dpi): plates and resolutions the settings accept, which no machine row can carry. Cutting the row
+  // into two records would engrave two rows, so the layer is refused instead.
+  if (coded / 2 > kMaxRowWords) {
+    char text[128];
+    std::snprintf(text, sizeof text, "row %d codes to %zu bytes; a row record holds at most %u\n", y, coded,
+                  2 * kMaxRowWords);
+    platform::trace().Trace(text);
+    Fail(ctx_, ErrorKind::kPlateSize);
+  }
   const char* code = reverse ? (bits ? "C2" : "C4") : (bits ? "C1" : "C3");
   EncodeRecord(record_.data(), code, static_cast<uint16_t>(coded / 2));
   WriteBytes(ctx_, job_, record_.data(), kRecordBytes + coded);

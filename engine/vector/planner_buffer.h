@@ -15,8 +15,8 @@ constexpr size_t kPlannerRecords = 5000;
 
 // Room beyond kPlannerRecords for the records of the one point that may arrive while the buffer is
 // almost full: the flush tests leave 10 (corner table) or 100 (profile) free slots, while one point
-// within the far limit can make up to 13 corner records, or 140 profile records (an S-curve whose
-// acceleration steps overflow their 16-bit fields, leaving a middle of up to 100 pieces).
+// within the far limit can make up to 13 corner records, or 85 profile records (an S-curve: twenty
+// acceleration steps twice, and a middle of at most 45 pieces of 32767 hundredths or less).
 constexpr size_t kPlannerSlack = 256;
 
 // A zero-filled array of count T from the platform's memory; "Memory error" when none is left.

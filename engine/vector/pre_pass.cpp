@@ -98,8 +98,11 @@ void RunStep(Context& ctx, platform::Stream& runs, RunCursor& cursor, double wid
   if (!runs.Seek(end, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
 }
 
-void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
-  if (params.variantFlag == 0 || params.prePassCount == 0 || params.prePassWidthMm == 0.0f) return;
+bool PrePassApplies(const OstrelinVectorParams& params) {
+  return params.variantFlag != 0 && params.prePassCount != 0 && params.prePassWidthMm != 0.0f;
+}
+
+void WritePrePass(Context& ctx, const OstrelinVectorParams& params, platform::Stream& output) {
   double width = params.prePassWidthMm;
   switch (PlotFileUnit(ctx)) {
     case FileUnit::kHundredths:
@@ -114,9 +117,6 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
   }
   platform::Stream* plot = AsStream(ctx.plotFile);
   if (plot == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
-  std::unique_ptr<platform::Stream, bool (*)(platform::Stream*)> output(OpenScratchStream(ctx),
-                                                                        platform::CloseStream);
-  if (output == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
   std::unique_ptr<platform::Stream, bool (*)(platform::Stream*)> runs(OpenScratchStream(ctx),
                                                                       platform::CloseStream);
   if (runs == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
@@ -125,7 +125,7 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
   bool runOpen = false;
   auto endRun = [&] {
     if (!runOpen) return;
-    RunStep(ctx, *runs, cursor, width, params.prePassCount, *output);
+    RunStep(ctx, *runs, cursor, width, params.prePassCount, output);
     runOpen = false;
   };
   hpgl::Reader reader(ctx, *plot, ctx.endLength);
@@ -134,7 +134,7 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
     if (opcode == hpgl::kOpEnd) {
       endRun();
       const uint8_t end = hpgl::kOpEnd;
-      Put(ctx, *output, &end, 1);
+      Put(ctx, output, &end, 1);
       break;
     }
     float x = 0.0f;
@@ -142,14 +142,14 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
     switch (opcode) {
       case hpgl::kOpNop: {
         endRun();
-        Put(ctx, *output, &opcode, 1);
+        Put(ctx, output, &opcode, 1);
         break;
       }
       case hpgl::kOpPenUp:
       case hpgl::kOpDot:
         endRun();
         reader.ReadPoint(&x, &y);
-        PutPoint(ctx, *output, hpgl::kOpPenUp, x, y);
+        PutPoint(ctx, output, hpgl::kOpPenUp, x, y);
         break;
       case hpgl::kOpPenDown: {
         reader.ReadPoint(&x, &y);
@@ -163,7 +163,7 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
       case hpgl::kOpColour: {
         endRun();
         const uint8_t record[2] = {hpgl::kOpColour, reader.ReadColourClass()};
-        Put(ctx, *output, record, sizeof record);
+        Put(ctx, output, record, sizeof record);
         break;
       }
       default:
@@ -171,8 +171,17 @@ void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
         break;
     }
   }
+}
+
+void RunPrePass(Context& ctx, const OstrelinVectorParams& params) {
+  if (!PrePassApplies(params)) return;
+  std::unique_ptr<platform::Stream, bool (*)(platform::Stream*)> output(OpenScratchStream(ctx),
+                                                                        platform::CloseStream);
+  if (output == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
+  WritePrePass(ctx, params, *output);
 
   // Copy the rewritten file back over the plot command file.
+  platform::Stream* plot = AsStream(ctx.plotFile);
   if (!plot->Seek(0, platform::kSeekSet) || !output->Seek(0, platform::kSeekSet))
     Fail(ctx, ErrorKind::kTemporaryFile);
   uint8_t tampon[kCopyChunk];

@@ -19,8 +19,16 @@ struct RunCursor {
 void RunStep(Context& ctx, platform::Stream& runs, RunCursor& cursor, double width, int32_t count,
              platform::Stream& output);
 
-// Rewrites the plot command file through the run step when the variant flag, the pre-pass count and
-// the pre-pass width are all set. params: the vector parameters of the run.
+// Whether the pre-pass runs with these vector parameters: the variant flag, the pre-pass count and the
+// pre-pass width all set.
+bool PrePassApplies(const OstrelinVectorParams& params);
+
+// Writes the plot command file, from its current position up to the end length, rewritten through the
+// run step, into output; the plot command file itself is left as it was.
+void WritePrePass(Context& ctx, const OstrelinVectorParams& params, platform::Stream& output);
+
+// Rewrites the plot command file through the run step when the pre-pass applies, and sets the end
+// length to the rewritten length. params: the vector parameters of the run.
 void RunPrePass(Context& ctx, const OstrelinVectorParams& params);
 
 }  // namespace ostrelin::vector

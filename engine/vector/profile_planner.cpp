@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/job_stream.h"
 #include "engine/scratch.h"
@@ -22,6 +23,8 @@ constexpr int64_t kMaxRecordLength = 32767;
 constexpr double kShortTravelHmm = 500.0;
 // Steps of the S-curve's acceleration phase.
 constexpr int kCurveSteps = 20;
+// Longest acceleration step of one record, millimetres.
+constexpr double kMaxRecordMm = static_cast<double>(kMaxRecordLength) / 100.0;
 // A binary fraction of the move at or below this (mm) is not worth a record.
 constexpr double kSmallestSegmentMm = 0.01;
 // End speed markers left by the builder.
@@ -78,13 +81,22 @@ void Append(ProfilePlanner& planner, MoveCursor& cursor, int16_t endMarker, int1
   planner.absolute[k] = PlanePoint{cursor.x, cursor.y};
 }
 
-// A straight run of records of at most 32767 hundredths each: n = length / 32767 + 1 equal pieces
-// (truncated), the remainder last. lastMarker is the end marker of the final record.
+/* A straight run of records of at most 32767 hundredths each: n = length / 32767 + 1 equal pieces
+ * (truncated), the remainder last. The remainder is one piece plus up to n - 1 per axis, so with
+ * pieces just under 32767 the last record would not fit its 16-bit field (98,300 along x gives 32,766,
+ * 32,766 and 32,768): such a run takes one piece more, which always fits (its pieces are at least
+ * 32767 / (n + 1) below the limit, over 700 hundredths, while its remainder adds at most n, and the far
+ * limit keeps n below 50). lastMarker is the end marker of the final record. */
 void AppendStraight(ProfilePlanner& planner, MoveCursor& cursor, int16_t accel, int64_t dx, int64_t dy,
                     int16_t lastMarker) {
   int64_t length = RoundHalfAway(std::sqrt(static_cast<double>(dx * dx + dy * dy)));
   if (length > kMaxRecordLength) {
-    const int64_t n = length / kMaxRecordLength + 1;
+    int64_t n = length / kMaxRecordLength + 1;
+    auto lastFits = [&](int64_t pieces) {
+      return std::abs(dx - (pieces - 1) * (dx / pieces)) <= kMaxRecordLength &&
+             std::abs(dy - (pieces - 1) * (dy / pieces)) <= kMaxRecordLength;
+    };
+    while (!lastFits(n)) ++n;
     const int64_t pieceX = dx / n;
     const int64_t pieceY = dy / n;
     const int64_t pieceLength = length / n;
@@ -105,10 +117,11 @@ void AppendStraight(ProfilePlanner& planner, MoveCursor& cursor, int16_t accel, 
  * steps of dt = t / 20 seconds; the acceleration rises with jerk J = 4A / t to 2A in ten steps, falls
  * back in nine and ends at 0 (mean A). Each step's distance (mm) is integrated from its acceleration
  * and speed. Each step then takes the largest binary fraction (1, 1/2, 1/4 ...) of the rest of the
- * move, along the move's own direction, that is not longer than the step's distance; fractions of
- * 0.01 mm or less are skipped. The records: the acceleration steps, the constant-speed middle
- * (acceleration 0), and the steps again in reverse order to stop. The end marker of every record is
- * -1 except the move's last one, 0. */
+ * move, along the move's own direction, that is not longer than the step's distance nor than a
+ * record can hold (327.67 mm; only steps of moves of several metres at extreme speeds and accelerations
+ * are that long); fractions of 0.01 mm or less are skipped. The records: the acceleration steps, the
+ * constant-speed middle (acceleration 0), and the steps again in reverse order to stop. The end marker of
+ * every record is -1 except the move's last one, 0. */
 void AppendSCurve(ProfilePlanner& planner, MoveCursor& cursor, int64_t dx, int64_t dy, double lengthHmm) {
   const double v = planner.params.penUpMaxSpeed;
   const double a = planner.params.penUpAccelLong;
@@ -150,7 +163,7 @@ void AppendSCurve(ProfilePlanner& planner, MoveCursor& cursor, int64_t dx, int64
     double x = static_cast<double>(restX) / 100.0;
     double y = static_cast<double>(restY) / 100.0;
     double r = std::sqrt(x * x + y * y);
-    while (r > tabDplRel[s] && r > kSmallestSegmentMm) {
+    while ((r > tabDplRel[s] || r > kMaxRecordMm) && r > kSmallestSegmentMm) {
       x /= 2.0;
       y /= 2.0;
       r = std::sqrt(x * x + y * y);
@@ -174,27 +187,36 @@ void AppendSCurve(ProfilePlanner& planner, MoveCursor& cursor, int64_t dx, int64
     Append(planner, cursor, i == 0 ? kLastOfMove : kMoreOfMove, segAcc[i], segX[i], segY[i]);
   }
 
-  // The records must add up to the move; a 16-bit field that overflowed would not.
+  CheckSCurve(planner, first, dx, dy);
+}
+
+}  // namespace
+
+/* The records of a travel move must add up to the move. They always do: every record's dx and dy fit
+ * their 16-bit fields (acceleration fractions are halved to at most 327.67 mm, straight runs split until
+ * their last piece fits), the sums are taken in 64 bits, and the records are the k fractions twice and
+ * a middle that is by construction the move less twice their sum. So no input shows the warning (with
+ * the plain split a travel of 1,520.13 mm along x did: its middle of 131,063 hundredths ended with a
+ * piece of 32,768); the check guards the builder against a change that would break one of those facts. */
+bool CheckSCurve(ProfilePlanner& planner, size_t first, int64_t dx, int64_t dy) {
   int64_t sumX = 0;
   int64_t sumY = 0;
   for (size_t k = first; k < planner.count; ++k) {
     sumX += planner.records[k].dx;
     sumY += planner.records[k].dy;
   }
-  if (sumX != dx || sumY != dy) {
-    char text[96];
-    std::snprintf(text, sizeof text, "S curve error (%lld, %lld) for (%lld, %lld)\n",
-                  static_cast<long long>(sumX), static_cast<long long>(sumY), static_cast<long long>(dx),
-                  static_cast<long long>(dy));
-    platform::trace().Trace(text);
-    // A warning: shown once per run of the vector pass, so that a page of such moves does not stop
-    // the host on one modal box per move; every occurrence goes to the trace hook.
-    if (!planner.sCurveWarned) platform::messages().Show("S curve error", platform::kMessageStyle);
-    planner.sCurveWarned = true;
-  }
+  if (sumX == dx && sumY == dy) return true;
+  char text[96];
+  std::snprintf(text, sizeof text, "S curve error (%lld, %lld) for (%lld, %lld)\n",
+                static_cast<long long>(sumX), static_cast<long long>(sumY), static_cast<long long>(dx),
+                static_cast<long long>(dy));
+  platform::trace().Trace(text);
+  // A warning: shown once per run of the vector pass, so that a page of such moves does not stop the
+  // host on one modal box per move; every occurrence goes to the trace hook.
+  if (!planner.sCurveWarned) platform::messages().Show("S curve error", platform::kMessageStyle);
+  planner.sCurveWarned = true;
+  return false;
 }
-
-}  // namespace
 
 ProfilePlanner::ProfilePlanner(Context& ctx, const Job& job, const OstrelinVectorParams& vectorParams)
     : params(vectorParams),

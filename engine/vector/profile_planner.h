@@ -51,6 +51,10 @@ void StartProfile(ProfilePlanner& planner, int32_t headX, int32_t headY, int32_t
 // move (which the caller flushes at once). Flushes when fewer than 100 free record slots remain.
 void PlanProfilePoint(Context& ctx, Job& job, ProfilePlanner& planner, bool penDown, float x, float y);
 
+// The "S curve error" check of the travel move whose records begin at first: their dx and dy must
+// add up to (dx, dy). When they do not it shows the warning (once per planner) and returns false.
+bool CheckSCurve(ProfilePlanner& planner, size_t first, int64_t dx, int64_t dy);
+
 // The look-ahead flush: speeds into the records, their time into the estimate, the records to the
 // stream, the buffer emptied.
 void FlushProfile(Context& ctx, Job& job, ProfilePlanner& planner);

@@ -352,10 +352,8 @@ struct SortResult {
   int64_t singleBytes = 0;
 };
 
-void SortByColour(Context& ctx, SortResult& out) {
-  platform::Stream* plot = AsStream(ctx.plotFile);
-  if (plot == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
-  hpgl::Reader reader(ctx, *plot, ctx.endLength);
+void SortByColour(Context& ctx, SortResult& out, platform::Stream& plot, int64_t endLength) {
+  hpgl::Reader reader(ctx, plot, endLength);
   const bool fileOrder = ctx.fileOrderFlag != 0;
   int32_t current = 0;
   bool skip = false;
@@ -514,10 +512,22 @@ void RunVectorPass(Context& ctx, Spool&, Job& job, PassRole role) {
   const OstrelinVectorParams params =
       role == PassRole::kEstimate ? EstimatingParams(ctx, job) : job.cornerTable.params;
   const bool profiled = ctx.controllerFlag != 0;
-  RunPrePass(ctx, params);
-
+  platform::Stream* plot = AsStream(ctx.plotFile);
+  if (plot == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
   SortResult sorted;
-  SortByColour(ctx, sorted);
+  if (role == PassRole::kEstimate && PrePassApplies(params)) {
+    // The estimating run plans the strokes as the real run will engrave them, smoothed once, but from a
+    // copy: rewriting the plot command file here would make the real run smooth them a second time, and
+    // its output would depend on whether an estimate was made first.
+    StreamHandle smoothed = OpenScratch(ctx);
+    WritePrePass(ctx, params, *smoothed);
+    const int64_t length = smoothed->Tell();
+    Rewind(ctx, *smoothed);
+    SortByColour(ctx, sorted, *smoothed, length);
+  } else {
+    RunPrePass(ctx, params);
+    SortByColour(ctx, sorted, *plot, ctx.endLength);
+  }
   Motion motion(ctx, job, profiled, params);
   motion.Start();
   if (ctx.fileOrderFlag != 0) {

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "engine/raster/screening.h"
 #include "engine/raster/trame_order.h"
+#include "platform/platform.h"
 #include "raster/raster_test_support.h"
 
 namespace ostrelin::test {
@@ -115,6 +119,58 @@ TEST_F(GreyLayerSteps, DiffusionMakesOnlyBlackAndWhiteAndLeavesWhiteAlone) {
   EXPECT_LT(full, 3 * 7 * h / 4);
 }
 
+// The diffusion as worded, in single-precision floating point: the engine's integer sixteenths must give
+// the same dots on noisy layers, white-heavy layers and layers near the clamps.
+TEST_F(GreyLayerSteps, DiffusionMatchesTheSinglePrecisionWording) {
+  SetU16(settings_, 60 + 2 * 5, 1);  // A6: error diffusion
+  Init();
+  const int32_t w = 61, h = 23;
+  auto reference = [&](std::vector<uint8_t> layer) {
+    auto spread = [](uint8_t& value, float amount) {
+      if (value == 255) return;
+      value = static_cast<uint8_t>(std::clamp(static_cast<float>(value) + amount, 0.0f, 255.0f));
+    };
+    for (int32_t y = 0; y + 1 < h; ++y) {
+      uint8_t* current = layer.data() + y * w;
+      uint8_t* next = current + w;
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t old = current[x];
+        const int32_t error = old > 127 ? old - 255 : old;
+        current[x] = old > 127 ? 255 : 0;
+        if (x + 1 < w) spread(current[x + 1], 7.0f * static_cast<float>(error) / 16.0f);
+        if (x > 0) spread(next[x - 1], 3.0f * static_cast<float>(error) / 16.0f);
+        spread(next[x], 5.0f * static_cast<float>(error) / 16.0f);
+        if (x + 1 < w) spread(next[x + 1], static_cast<float>(error) / 16.0f);
+      }
+    }
+    for (int32_t x = 0; x < w; ++x)
+      layer[static_cast<size_t>((h - 1) * w + x)] =
+          layer[static_cast<size_t>((h - 1) * w + x)] > 127 ? 255 : 0;
+    return layer;
+  };
+  std::mt19937 random(11);
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(kind);
+    std::vector<uint8_t> layer(static_cast<size_t>(w * h));
+    for (uint8_t& v : layer) {
+      const uint32_t r = random();
+      v = kind == 0   ? static_cast<uint8_t>(r)                          // noise
+          : kind == 1 ? static_cast<uint8_t>(r % 3 == 0 ? 255 : r >> 8)  // much white
+          : kind == 2
+              ? static_cast<uint8_t>(r % 2 == 0 ? 250 + (r >> 8) % 6 : (r >> 8) % 6)  // near the clamps
+              : static_cast<uint8_t>(120 + (r >> 8) % 16);                            // near the threshold
+    }
+    const std::vector<uint8_t> expected = reference(layer);
+    SetGreyLayer(layer, w, h);
+    raster::MapGreyToPower(*set_.ctx, *set_.spool, *set_.job);
+    const std::vector<uint8_t> power = Layer();
+    for (size_t i = 0; i < power.size(); ++i) {
+      EXPECT_EQ(power[i], expected[i] == 255 ? 0 : 128) << "dot " << i % w << "," << i / w;
+    }
+    CloseLayerFile(&set_.job->greyLayer);
+  }
+}
+
 TEST_F(GreyLayerSteps, OneRowLayerIsOnlyThresholded) {
   SetU16(settings_, 60 + 2 * 5, 1);
   Init();
@@ -179,6 +235,99 @@ TEST_F(GreyLayerSteps, ShoulderRingsAroundARaisedDot) {
       const int ring = std::max(std::abs(x - 4), std::abs(y - 4));
       const int label = ring == 0 ? 1 : (ring <= 3 ? ring + 1 : 0);
       EXPECT_EQ(power[static_cast<size_t>(y * n + x)], tabPui[label]) << x << "," << y;
+    }
+  }
+}
+
+// Native memory that reports a chosen amount of available physical memory, which sizes the row blocks.
+class ReportedMemory : public platform::Memory {
+ public:
+  explicit ReportedMemory(uint64_t available)
+      : available_(available), previous_(platform::InstallMemory(this)) {}
+  ~ReportedMemory() override { platform::InstallMemory(previous_); }
+  void* Allocate(size_t size, bool zeroFill) override {
+    return platform::NativeMemory().Allocate(size, zeroFill);
+  }
+  void Free(void* block) override { platform::NativeMemory().Free(block); }
+  uint64_t AvailablePhysical() override { return available_; }
+
+ private:
+  uint64_t available_;
+  platform::Memory* previous_;
+};
+
+// Raised dots (1) on background (0): scattered dots, a few rectangles and dots in vertical pairs, so
+// that areas meet block boundaries with rings above, below and between them.
+std::vector<uint8_t> RaisedPattern(int32_t width, int32_t rows, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> layer(static_cast<size_t>(width * rows), 0);
+  auto set = [&](int32_t x, int32_t y) {
+    if (x >= 0 && x < width && y >= 0 && y < rows) layer[static_cast<size_t>(y * width + x)] = 1;
+  };
+  for (int i = 0; i < width * rows / 40; ++i)
+    set(static_cast<int32_t>(random() % width), static_cast<int32_t>(random() % rows));
+  for (int i = 0; i < 6; ++i) {
+    const auto x0 = static_cast<int32_t>(random() % width);
+    const auto y0 = static_cast<int32_t>(random() % rows);
+    const auto w = static_cast<int32_t>(random() % 9 + 1);
+    const auto h = static_cast<int32_t>(random() % 15 + 1);
+    for (int32_t y = y0; y < y0 + h; ++y) {
+      for (int32_t x = x0; x < x0 + w; ++x) set(x, y);
+    }
+  }
+  for (int i = 0; i < 10; ++i) {
+    const auto x = static_cast<int32_t>(random() % width);
+    const auto y = static_cast<int32_t>(random() % rows);
+    set(x, y);
+    set(x, y + 2 + static_cast<int32_t>(random() % 4));
+  }
+  return layer;
+}
+
+// The layers labelled in blocks (available memory too small for the whole layer) come out exactly as
+// the same layers labelled whole: every block boundary falls inside a ring at some pass.
+TEST_F(GreyLayerSteps, BlockedShoulderMatchesTheWholeLayer) {
+  SetU16(settings_, 76, 1);       // B1: stamp
+  SetU16(settings_, 76 + 2, 40);  // B2: shoulder power 40 %
+  Init();
+  const int32_t width = 41, rows = 150;
+  struct Case {
+    int32_t rings;
+    uint16_t widthHmm;  // shoulder width giving that many rings at 500 dpi
+  };
+  for (const Case c : {Case{1, 5}, Case{2, 10}, Case{3, 15}, Case{5, 25}, Case{7, 36}}) {
+    set_.ctx->rasterOptionsB[2] = c.widthHmm;
+    set_.ctx->rasterOptionsB[3] = static_cast<uint16_t>(c.widthHmm / 2);
+    ASSERT_EQ(raster::ShoulderRings(*set_.ctx), c.rings);
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+      const std::vector<uint8_t> pattern = RaisedPattern(width, rows, seed);
+      std::vector<uint8_t> whole;
+      {
+        const ReportedMemory plenty(1ull << 32);
+        SetGreyLayer(pattern, width, rows);
+        raster::StampShoulder(*set_.ctx, *set_.job);
+        whole = Layer();
+        CloseLayerFile(&set_.job->greyLayer);
+      }
+      // Budgets (two thirds of the available memory) of a few rows: nothing (the smallest block, 2k + 2
+      // rows), odd sizes, and one row short of the whole layer.
+      for (const int32_t budgetRows : {0, 2 * c.rings + 5, 23, 64, rows - 1}) {
+        SCOPED_TRACE("rings " + std::to_string(c.rings) + ", seed " + std::to_string(seed) +
+                     ", budget rows " + std::to_string(budgetRows));
+        const ReportedMemory scarce(static_cast<uint64_t>(budgetRows) * width * 3 / 2 + 1);
+        SetGreyLayer(pattern, width, rows);
+        raster::StampShoulder(*set_.ctx, *set_.job);
+        const std::vector<uint8_t> blocked = Layer();
+        CloseLayerFile(&set_.job->greyLayer);
+        int32_t differing = 0;
+        for (size_t i = 0; i < whole.size(); ++i) {
+          if (blocked[i] != whole[i] && ++differing <= 3) {
+            ADD_FAILURE() << "dot " << i % width << "," << i / width << ": " << int{blocked[i]}
+                          << " instead of " << int{whole[i]};
+          }
+        }
+        EXPECT_EQ(differing, 0);
+      }
     }
   }
 }

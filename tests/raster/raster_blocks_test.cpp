@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "engine/error.h"
 #include "engine/settings.h"
 #include "engine/settings_layout.h"
 #include "raster/raster_test_support.h"
@@ -375,6 +376,44 @@ TEST_F(RasterBlocks, ColourLayerMovesInBytesTimesEight) {
   EXPECT_EQ(tokens[1].value, 16);
   EXPECT_EQ(tokens[4].data, (std::vector<uint8_t>{0x00, 0xF0}));
   EXPECT_EQ(set_.job->headX, 2);  // bytes
+}
+
+// A row record counts its coded row in 16-bit words. A row of w bytes with no two equal neighbours
+// codes to w + ceil(w / 128) bytes, padded to even: 130,053 bytes give exactly 65,535 words; one byte
+// more would need 65,536, which the record cannot say, and the layer is refused.
+TEST_F(RasterBlocks, RowsBeyondTheRecordWordCountAreRefused) {
+  struct Case {
+    int32_t width;
+    bool accepted;
+  };
+  for (const Case c : {Case{130053, true}, Case{130054, false}}) {
+    SCOPED_TRACE(c.width);
+    RecordSet fresh;
+    std::swap(set_.ctx, fresh.ctx);
+    std::swap(set_.spool, fresh.spool);
+    std::swap(set_.job, fresh.job);
+    messages_.texts.clear();
+    std::vector<uint8_t> layer(static_cast<size_t>(c.width));
+    for (size_t x = 0; x < layer.size(); ++x) layer[x] = static_cast<uint8_t>(1 + x % 2);
+    Init();
+    SetGreyLayer(layer, c.width, 1);
+    if (c.accepted) {
+      raster::WriteGreyRaster(*set_.ctx, *set_.spool, *set_.job);
+      const std::vector<Token> tokens = Parse(Stream());
+      ASSERT_EQ(Codes(tokens), "C3 R5");
+      EXPECT_EQ(static_cast<uint16_t>(tokens[0].value), 0xFFFF);
+      EXPECT_TRUE(messages_.texts.empty());
+    } else {
+      EXPECT_THROW(raster::WriteGreyRaster(*set_.ctx, *set_.spool, *set_.job), EngineAbort);
+      EXPECT_EQ(messages_.texts, std::vector<std::string>{"Plate size error"});
+      EXPECT_TRUE(Stream().empty()) << "no record of the refused row";
+    }
+    ostrelinClean(set_.ctx, set_.spool, set_.job);
+    initialised_ = false;
+    std::swap(set_.ctx, fresh.ctx);
+    std::swap(set_.spool, fresh.spool);
+    std::swap(set_.job, fresh.job);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "engine/vector/look_ahead.h"
 #include "engine/vector/time_estimate.h"
+#include "support/fakes.h"
 #include "vector/vector_test_support.h"
 
 namespace ostrelin::vector {
@@ -134,6 +135,129 @@ TEST_F(ProfileBuilder, NoSCurveWarningForMovesWithinTheFields) {
     }
   }
   EXPECT_TRUE(messages.texts.empty());
+}
+
+// Straight runs longer than a record split into n = length / 32767 + 1 pieces, the remainder last;
+// when that remainder would not fit its 16-bit field the run takes one piece more.
+TEST_F(ProfileBuilder, LongStraightRunsKeepEveryRecordInItsField) {
+  struct Case {
+    int32_t dx;
+    std::vector<int> pieces;
+  };
+  const Case cases[] = {
+      {40000, {20000, 20000}},
+      {65534, {21844, 21844, 21846}},
+      {65535, {21845, 21845, 21845}},
+      {98300, {24575, 24575, 24575, 24575}},  // three pieces would end with 32,768
+      {98301, {24575, 24575, 24575, 24576}},
+      {131068, {26213, 26213, 26213, 26213, 26216}},
+      {131063, {26212, 26212, 26212, 26212, 26215}},  // four pieces would end with 32,768
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dx);
+    const auto records = Build(true, c.dx, 0);
+    EXPECT_EQ(Field(records, &ProfileRecord::dx), c.pieces);
+    EXPECT_EQ(Field(records, &ProfileRecord::dy), std::vector<int>(c.pieces.size(), 0));
+    EXPECT_EQ(records.back().endSpeed, 0);
+  }
+}
+
+// Moves of metres: acceleration steps longer than a record (extreme pen-up speeds and accelerations)
+// are cut to binary fractions that fit, long middles split into pieces that fit, and the S-curve still
+// adds up to the move, in the right direction, with no warning.
+TEST_F(ProfileBuilder, HugeSCurvesFitTheirFieldsAndAddUp) {
+  ostrelin::test::CapturedMessages messages;
+  struct Case {
+    int16_t maxSpeed;
+    int16_t accel;
+    int32_t dx;
+    int32_t dy;
+  };
+  const Case cases[] = {
+      {3000, 500, 900000, 0},  // steps of up to 450 mm
+      {32767, 1, 990000, 0},
+      {3000, 500, 600000, 700000},
+      // The usual parameters: constant-speed middles of 131,063 and 163,824 hundredths, whose plain
+      // split would end with a piece of 32,768 (a record of -327.68 mm).
+      {500, 1000, 152013, 0},
+      {500, 1000, 180892, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + ", " + std::to_string(c.dy));
+    r.job.cornerTable.params.penUpMaxSpeed = c.maxSpeed;
+    r.job.cornerTable.params.penUpAccelLong = c.accel;
+    const auto records = Build(false, c.dx, c.dy);
+    ASSERT_GT(records.size(), 20u);
+    int64_t sx = 0;
+    int64_t sy = 0;
+    for (const auto& rec : records) {
+      EXPECT_GE(rec.dx, 0);
+      EXPECT_GE(rec.dy, 0);
+      sx += rec.dx;
+      sy += rec.dy;
+    }
+    EXPECT_EQ(sx, c.dx);
+    EXPECT_EQ(sy, c.dy);
+  }
+  EXPECT_TRUE(messages.texts.empty());
+}
+
+// The check itself, on records that do not add up to their move: one warning per planner, every
+// occurrence traced.
+TEST_F(ProfileBuilder, SCurveCheckWarnsOnceWhenRecordsDisagree) {
+  ostrelin::test::CapturedMessages messages;
+  ostrelin::test::CapturedTrace trace;
+  Build(false, 10000, 0);
+  EXPECT_TRUE(CheckSCurve(*planner, 0, 10000, 0));
+  EXPECT_TRUE(messages.texts.empty());
+  const struct {
+    int64_t dx;
+    int64_t dy;
+  } kDisagreeing[] = {{10000 + 65536, 0}, {10000, 1}, {-10000, 0}};
+  for (const auto& move : kDisagreeing) EXPECT_FALSE(CheckSCurve(*planner, 0, move.dx, move.dy));
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"S curve error"});
+  EXPECT_EQ(trace.texts.size(), 3u);
+  // The records from the middle on do not add up to the whole move either.
+  EXPECT_FALSE(CheckSCurve(*planner, 20, 10000, 0));
+}
+
+// The variant builder converts in double precision without truncating: the current position is the
+// rounded point, and the end point of a single pen-down record is the point itself, unrounded; longer
+// pen-down moves and travel moves keep rounded end points, as the default builder does.
+TEST_F(ProfileBuilder, VariantBuilderKeepsTheExactEndPointOfSingleRecords) {
+  r.ctx.scalingFrameFlag = 1;  // coordinates in dots
+  r.ctx.vectorResolution = 600;
+  struct Case {
+    bool variant;
+    bool penDown;
+    float x;                   // dots at 600 dpi
+    std::vector<double> ends;  // absolute x of each record, hundredths
+    int32_t currentX;
+  };
+  const double exact = 10.7f * 2540.0 / 600.0;  // 45.2967 hundredths
+  const double far = 9500.3f * 2540.0 / 600.0;  // 40217.9 hundredths: two records
+  const Case cases[] = {
+      {true, true, 10.7f, {exact}, 45},
+      {false, true, 10.7f, {42}, 42},  // 10 dots (truncated) = 42.33 hundredths in single precision
+      {true, true, 9500.3f, {20109, 40218}, 40218},
+      {true, false, 10.7f, {45}, 45},  // a short travel move: one record, rounded
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.variant ? "variant " : "default ") + (c.penDown ? "pen-down " : "travel ") +
+                 std::to_string(c.x));
+    OstrelinVectorParams params = r.job.cornerTable.params;
+    params.variantFlag = c.variant ? 1 : 0;
+    planner.emplace(r.ctx, r.job, params);
+    StartProfile(*planner, 0, 0, 500, 500);
+    PlanProfilePoint(r.ctx, r.job, *planner, c.penDown, c.x, 3.2f);
+    ASSERT_EQ(planner->count, c.ends.size());
+    for (size_t k = 0; k < c.ends.size(); ++k) EXPECT_EQ(planner->absolute[k].x, c.ends[k]) << k;
+    EXPECT_EQ(planner->currentX, c.currentX);
+    int64_t sum = 0;
+    for (size_t k = 0; k < planner->count; ++k) sum += planner->records[k].dx;
+    EXPECT_EQ(sum, c.currentX);  // the records move to the rounded point
+  }
+  EXPECT_EQ(static_cast<int32_t>(std::lround(far)), 40218);
 }
 
 class LookAhead : public ProfileBuilder {};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/hpgl/plot_file.h"
+#include "engine/scratch.h"
 #include "engine/settings_layout.h"
 #include "engine/settings_tables.h"
 #include "ostrelin/ostrelin.h"
@@ -232,6 +233,84 @@ TEST_F(VectorPass, FileOrderKeepsThePageOrder) {
             {"PU 0", "VD 50", "vd 500", "PD 0"},
             Closing()});
   EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.end() - 3), expected);
+}
+
+// A colour selected twice in file order is a section of its own each time, and every section is
+// engraved with its colour's passes: class 1 (two passes), class 0, class 1 again.
+TEST_F(VectorPass, FileOrderWritesAColourSelectedTwiceTwice) {
+  uint16_t flags = static_cast<uint16_t>(settings[s::kFlagWord] | settings[s::kFlagWord + 1] << 8);
+  ostrelin::test::SetU16(settings, s::kFlagWord, static_cast<uint16_t>(flags | s::kFlagFileOrder));
+  ClassWord(1, s::kClassSpeed, 50);
+  ClassWord(1, s::kClassPasses, 2);
+  Begin();
+  Colour(1);
+  Pu(10, 10);
+  Pd(500, 10);
+  Colour(0);
+  Pu(100, 100);
+  Pd(200, 100);
+  Colour(1);
+  Pu(300, 300);
+  Pd(400, 300);
+  const auto tokens = Finish();
+  const std::vector<std::string> again = {"PU 0", "PD 0"};  // the next pass: travel back, pen down
+  const std::vector<std::string> expected =
+      Join({{"V2 0", "PU 0", "DP 0", "DP 500", "PW 50", "VD 50", "vd 500", "AI 0", "FR 0", "SL 1", "PD 0"},
+            again,
+            {"PU 0", "VD 100", "vd 1000", "PD 0"},
+            {"PU 0", "VD 50", "vd 500", "PD 0"},
+            again,
+            Closing()});
+  const auto commands = Commands(tokens);
+  EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.end() - 3), expected);
+  // Every pen-down is followed by the stroke's motion records, every "PU" by the travel's.
+  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (tokens[i] == "PD 0") {
+      EXPECT_EQ(tokens[i + 1][0], '#') << i;
+    }
+  }
+}
+
+// A classic job whose vector parameters ask for the pre-pass: the estimating run plans the smoothed
+// strokes without rewriting the plot command file, so the real run smooths them once, exactly as when
+// no estimate is made.
+TEST_F(VectorPass, ClassicPrePassDoesNotDependOnTheEstimatingRun) {
+  auto begin = [this](bool prePass) {
+    Reset();
+    Begin();
+    OstrelinVectorParams& params = set().job->cornerTable.params;
+    params.variantFlag = prePass ? 1 : 0;
+    params.prePassCount = 3;
+    params.prePassWidthMm = 0.2f;
+    Pu(100, 100);
+    for (int i = 1; i <= 40; ++i) Pd(100.0f + 20.0f * static_cast<float>(i), i % 2 == 0 ? 100.0f : 104.0f);
+  };
+  // The vector bytes of the whole job: after the header, before "PU", "AI", "OP", "TE", "TE", "JF".
+  auto vectorPart = [this] { return std::vector<uint8_t>(bytes.begin() + 200, bytes.end() - 36); };
+
+  begin(true);
+  Finish();
+  const std::vector<uint8_t> withEstimate = vectorPart();
+
+  // The same job's vector pass alone, as job assembly sets it up but with no estimating run first.
+  begin(true);
+  ostrelinGnfToTdEof(set().ctx, set().spool, set().job);
+  Context& ctx = *set().ctx;
+  Job& job = *set().job;
+  platform::Stream* plot = AsStream(ctx.plotFile);
+  ctx.endLength = plot->Tell();
+  ASSERT_TRUE(plot->Seek(0, platform::kSeekSet));
+  ctx.plateExtentWidth = DotsFromHmm(ctx.plateWidthHmm, static_cast<float>(ctx.vectorResolution));
+  ctx.plateExtentHeight = DotsFromHmm(ctx.plateHeightHmm, static_cast<float>(ctx.vectorResolution));
+  RunVectorPass(ctx, *set().spool, job);
+  const std::vector<uint8_t> alone = ostrelin::test::ReadBack(set());
+  EXPECT_EQ(ostrelinClean(set().ctx, set().spool, set().job), 0);
+  EXPECT_EQ(withEstimate, alone);
+
+  // And the smoothing did change the strokes.
+  begin(false);
+  Finish();
+  EXPECT_NE(vectorPart(), withEstimate);
 }
 
 TEST_F(VectorPass, OtherOpcodesChangeNothing) {
