@@ -28,6 +28,7 @@ bool ReleaseRenderingJob(Context& ctx, Spool& spool, Job& job) {
   }
   if (job.workRow != nullptr) platform::memory().Free(job.workRow);
   job.workRow = nullptr;
+  hpgl::ReleaseHpglState(ctx);
   bool closed = true;
   if (job.toScratch != 0) closed = CloseStreamField(&job.outputSink);
   job.toScratch = 0;

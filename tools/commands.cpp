@@ -63,25 +63,6 @@ int SettingsEncode(const std::string& input, const std::string& output) {
   return kExitOk;
 }
 
-int Render(const RenderArguments& arguments) {
-  if (arguments.script == "-" && arguments.settings == "-") {
-    throw UsageError("the script and the settings cannot both come from standard input");
-  }
-  std::vector<StrokeCommand> commands;
-  {
-    InputFile script(arguments.script);
-    commands = ParseStrokeScript(script.stream(), script.path());
-  }
-  const std::vector<uint8_t> settings =
-      arguments.settings.empty() ? DefaultSettingsRecord() : LoadSettingsFile(arguments.settings);
-  OutputFile out(arguments.output);
-  const uint64_t bytes = RenderJob(settings, commands, out.stream(), RenderOptions{arguments.trace});
-  out.Commit();
-  std::cerr << "ostrelin: wrote " << bytes << " bytes to "
-            << (arguments.output == "-" ? std::string("standard output") : arguments.output) << '\n';
-  return kExitOk;
-}
-
 int Dump(const DumpArguments& arguments) {
   InputFile input(arguments.job);
   const std::unique_ptr<DumpPrinter> printer = arguments.json

@@ -11,14 +11,6 @@ int SettingsShow(const std::string& input, const std::string& output);
 int SettingsDecode(const std::string& input, const std::string& output);
 int SettingsEncode(const std::string& input, const std::string& output);
 
-struct RenderArguments {
-  std::string script;
-  std::string settings;  // empty: the defaults
-  std::string output;
-  bool trace = false;
-};
-int Render(const RenderArguments& arguments);
-
 struct DumpArguments {
   std::string job;
   bool json = false;

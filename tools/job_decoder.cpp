@@ -220,6 +220,7 @@ class Decoder {
         return Truncated(element, "row data (" + std::to_string(2ull * element.raw) + " bytes)");
       const auto take = static_cast<size_t>(std::min<uint64_t>(remaining, available));
       decoder.Feed(reader_.Data(), take);
+      sink_.OnRowData(reader_.Data(), take);
       reader_.Consume(take);
       element.length += take;
       remaining -= take;

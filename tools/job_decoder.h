@@ -124,6 +124,12 @@ class ElementSink {
  public:
   virtual ~ElementSink() = default;
   virtual void OnElement(const Element& element) = 0;
+  // The run-length coded data of a row record, in the pieces in which it is read, before the row's
+  // element (or the truncated element that ends it). Sinks that only need the summary ignore it.
+  virtual void OnRowData(const uint8_t* data, size_t size) {
+    (void)data;
+    (void)size;
+  }
 };
 
 struct DecodeSummary {

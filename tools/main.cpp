@@ -6,6 +6,10 @@
 #include <string>
 
 #include "tools/commands.h"
+#include "tools/render.h"
+#include "tools/job_info.h"
+#include "tools/preview.h"
+#include "tools/print.h"
 #include "tools/tool_error.h"
 
 namespace tools = ostrelin::tools;
@@ -43,16 +47,54 @@ int main(int argc, char** argv) {
   encode->add_option("-o,--output", settingsOutput, "Raw record file")->required();
   encode->callback([&] { action = [&] { return tools::SettingsEncode(settingsInput, settingsOutput); }; });
 
-  tools::RenderArguments renderArguments;
-  CLI::App* render = app.add_subcommand("render",
-                                        "Run the rendering road on a stroke script (lines \"colour N\", \"pu "
-                                        "X Y\", \"pd X Y\", \"eof\", \"# comment\")");
-  render->add_option("--strokes,STROKES", renderArguments.script, "Stroke script (\"-\" for standard input)")->required();
+  tools::RenderCommandArguments renderArguments;
+  bool renderBits = false;
+  bool renderGrey = false;
+  CLI::App* render = app.add_subcommand(
+      "render",
+      "Run the rendering road on PNG images and a stroke script (lines \"colour N\", \"pu X Y\", \"pd X Y\",\n"
+      "\"eof\", \"# comment\"). Each image pixel is one dot at the engine resolution of the settings; an\n"
+      "image's transparent pixels are white. Black-and-white images go in as one-bit rows, others as grey\n"
+      "rows; --bits makes every image one-bit rows, a pixel engraved when its grey (30 % red, 59 % green,\n"
+      "11 % blue) is below 128.");
+  render->add_option("--strokes,STROKES", renderArguments.script, "Stroke script (\"-\" for standard input)");
+  render->add_option("--image", renderArguments.images,
+                     "PNG image FILE.png, or FILE.png@X,Y to place its top left corner X, Y millimetres from the "
+                     "plate's origin (default 0,0); may be given several times")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option* bitsFlag =
+      render->add_flag("--bits", renderBits, "One-bit rows for every image (grey below 128 is engraved)");
+  render->add_flag("--grey", renderGrey, "Grey rows for every image, black-and-white ones included")
+      ->excludes(bitsFlag);
+  render->add_option("--class", renderArguments.colourClass,
+                     "Colour class of one-bit image rows, 0 to 8 (default 0; 8 is white, never engraved)")
+      ->check(CLI::Range(0, 8));
   render->add_option("--settings", renderArguments.settings,
                      "Settings file, JSON or raw (default: the defaults)");
   render->add_option("-o,--output", renderArguments.output, "Job file to write")->required();
   render->add_flag("--trace", renderArguments.trace, "Show the engine's diagnostics on standard error");
-  render->callback([&] { action = [&] { return tools::Render(renderArguments); }; });
+  render->add_option("--preview", renderArguments.preview, "Also write a preview of the job (FILE.png or FILE.svg)");
+  render->callback([&] {
+    renderArguments.rows =
+        renderBits ? tools::ImageRows::kBits : (renderGrey ? tools::ImageRows::kGrey : tools::ImageRows::kAuto);
+    action = [&] { return tools::RenderCommand(renderArguments); };
+  });
+
+  tools::PrintArguments printArguments;
+  CLI::App* print = app.add_subcommand("print", "Run the spool road on HPGL: chunks handed to the engine as a spooler does");
+  print->add_option("INPUT", printArguments.input, "HPGL file (\"-\" for standard input)")->required();
+  print->add_option("-o,--output", printArguments.output,
+                    "Job file (default: standard output); without --printer the engine writes the file itself");
+  print->add_option("--settings", printArguments.settings, "Settings file, JSON or raw (default: the defaults)");
+  print->add_option("--printer", printArguments.printer, "Send the jobs through a printer of this name");
+  print->add_option("--printer-data", printArguments.printerData, "File keeping the printer's data");
+  print->add_option("--chunk", printArguments.chunkBytes, "Bytes per chunk handed to the engine (default 65536)");
+  print->add_flag("--trace", printArguments.trace, "Show the interpreter's diagnostics on standard error");
+  print->add_option("--preview", printArguments.preview, "Also write a preview of the job (FILE.png or FILE.svg)");
+  print->add_flag("--append-page-end", printArguments.appendPageEnd,
+                  "Add \"PG;\" after the input when its last job has no page end");
+  print->callback([&] { action = [&] { return tools::Print(printArguments); }; });
 
   tools::DumpArguments dumpArguments;
   CLI::App* dump = app.add_subcommand("dump", "Decode a machine job stream and print its elements");
@@ -63,6 +105,48 @@ int main(int argc, char** argv) {
                    "Size of motion records, 8 or 12 (default: from the job header's controller kind)")
       ->check(CLI::IsMember({8, 12}));
   dump->callback([&] { action = [&] { return tools::Dump(dumpArguments); }; });
+
+  tools::PreviewArguments previewArguments;
+  CLI::App* preview = app.add_subcommand(
+      "preview", "Draw a job stream as the engraver will execute it: PNG of the plate, or SVG of the vector moves");
+  preview->add_option("JOB", previewArguments.job, "Job file (\"-\" for standard input)")->required();
+  preview->add_option("-o,--output", previewArguments.output,
+                      "Picture to write: FILE.png (raster and vectors) or FILE.svg (vectors in mm, raster as an "
+                      "embedded image)")
+      ->required();
+  preview->add_option("--scale", previewArguments.options.pixelsPerMm,
+                      "Pixels per millimetre of plate (default: the longer plate side on 1600 pixels, at most "
+                      "one pixel per dot)")
+      ->check(CLI::PositiveNumber);
+  preview->add_flag("--travel", previewArguments.options.travel,
+                    "Also draw pen-up travel and raster head moves as thin dashed blue lines");
+  preview->add_option("--class", previewArguments.options.group,
+                      "Draw only settings group N (0 for the first): work under equal power, speed, AI, FR and SL; "
+                      "the stream names no colour class, so groups are numbered in the order the job uses them "
+                      "and drawn in the colours of classes 0 black, 1 red, 2 green, 3 yellow, 4 blue, 5 magenta, "
+                      "6 cyan, 7 orange")
+      ->check(CLI::NonNegativeNumber);
+  preview->add_option("--job", previewArguments.options.job, "Job of a series stream, 1 for the first (default 1)")
+      ->check(CLI::PositiveNumber);
+  preview->footer(
+      "Raster rows are shaded by their power (a grey byte of 128, or \"PW\" 100, is full colour); positions come "
+      "from the head moves and the job header's plate and resolutions.\n\nExamples:\n"
+      "  ostrelin preview job.bin -o job.png\n  ostrelin preview job.bin -o job.png --scale 4 --travel\n"
+      "  ostrelin preview job.bin -o vectors.svg --class 1");
+  preview->callback([&] { action = [&] { return tools::Preview(previewArguments); }; });
+
+  tools::InfoArguments infoArguments;
+  CLI::App* info = app.add_subcommand("info", "Summarise a job stream for the operator: machine, plate, time, "
+                                              "power, speed, passes, raster area, vector length, warnings");
+  info->add_option("JOB", infoArguments.job, "Job file (\"-\" for standard input)")->required();
+  info->add_flag("--json", infoArguments.json, "Print JSON instead of text");
+  info->add_option("--job", infoArguments.jobIndex, "Job of a series stream, 1 for the first (default 1)")
+      ->check(CLI::PositiveNumber);
+  info->footer(
+      "Units: lengths in mm, areas in mm2, power in percent, speed in mm/s (the \"vd\" word / 10), time in hours, "
+      "minutes and seconds from the job's \"TE\" estimate.\n\nExamples:\n  ostrelin info job.bin\n"
+      "  ostrelin info job.bin --json");
+  info->callback([&] { action = [&] { return tools::Info(infoArguments); }; });
 
   try {
     app.parse(argc, argv);

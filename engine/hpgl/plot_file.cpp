@@ -93,6 +93,24 @@ void WriteText(Context& ctx, const char* text) {
   Put(ctx, text, std::strlen(text) + 1);
 }
 
+void WritePointRecord(Context& ctx, uint8_t opcode, float x, float y) {
+  if (ctx.pageEndFlag != 0) return;
+  uint8_t record[9];
+  record[0] = opcode;
+  PutFloat(record + 1, x);
+  PutFloat(record + 5, y);
+  Put(ctx, record, sizeof record);
+  Widen(ctx, x, y);
+}
+
+void WriteValueRecord(Context& ctx, uint8_t opcode, float value) {
+  if (ctx.pageEndFlag != 0) return;
+  uint8_t record[5];
+  record[0] = opcode;
+  PutFloat(record + 1, value);
+  Put(ctx, record, sizeof record);
+}
+
 void WriteRecordDirect(Context& ctx, uint8_t opcode, const void* payload, uint32_t payloadBytes) {
   uint8_t record[16];
   record[0] = opcode;
@@ -109,12 +127,17 @@ void ResetDrawingExtent(Context& ctx) {
 
 void Reader::ReadExactly(void* data, size_t size) {
   if (stream_.Read(data, size) != size) Fail(ctx_, ErrorKind::kTemporaryFile);
+  if (position_ >= 0) position_ += static_cast<int64_t>(size);
 }
 
 uint8_t Reader::NextOpcode() {
-  if (endLength_ >= 0 && stream_.Tell() >= endLength_) return kOpEnd;
+  if (endLength_ >= 0) {
+    if (position_ < 0) position_ = stream_.Tell();
+    if (position_ >= endLength_) return kOpEnd;
+  }
   uint8_t opcode = kOpEnd;
   if (stream_.Read(&opcode, 1) != 1) return kOpEnd;
+  if (position_ >= 0) ++position_;
   return opcode <= kOpPoint3d ? opcode : static_cast<uint8_t>(kOpEnd);
 }
 

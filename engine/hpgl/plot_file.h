@@ -38,6 +38,11 @@ void WritePoint3d(Context& ctx, float x, float y, float z);
 void WriteValue(Context& ctx, float value);
 void WriteText(Context& ctx, const char* text);
 
+// A whole record in one write: opcode 1, 2 or 3 with its point (widening the drawing extent), or an
+// opcode with one float value. Nothing is written while the page-end flag is set.
+void WritePointRecord(Context& ctx, uint8_t opcode, float x, float y);
+void WriteValueRecord(Context& ctx, uint8_t opcode, float value);
+
 // Writers of the host's vector exports: opcode and payload, regardless of the page-end flag and
 // without touching the drawing extent.
 void WriteRecordDirect(Context& ctx, uint8_t opcode, const void* payload, uint32_t payloadBytes);
@@ -45,7 +50,8 @@ void WriteRecordDirect(Context& ctx, uint8_t opcode, const void* payload, uint32
 // Sets the drawing extent empty.
 void ResetDrawingExtent(Context& ctx);
 
-// Reads records from a stream that stops at endLength bytes (or at its end when endLength < 0).
+// Reads records from a stream that stops at endLength bytes (or at its end when endLength < 0). The
+// stream must not be moved by anybody else while the reader is in use.
 class Reader {
  public:
   Reader(Context& ctx, platform::Stream& stream, int64_t endLength)
@@ -66,6 +72,7 @@ class Reader {
   Context& ctx_;
   platform::Stream& stream_;
   int64_t endLength_;
+  int64_t position_ = -1;  // the stream's position, taken once and then counted (no query per record)
 };
 
 // Starts a read pass of the context's plot command file: the end length becomes the current

@@ -109,6 +109,37 @@ typedef struct OstrelinContext {
   int32_t jobOpenFlag;
   /* HPGL state */
   float drawMinX, drawMaxX, drawMinY, drawMaxY; /* drawing extent of the plot command file */
+  float p1X, p1Y, p2X, p2Y;                     /* scaling points P1, P2, plotter units */
+  float userMinX, userMinY, userMaxX, userMaxY; /* user scaling rectangle (SC), user units */
+  float scaleX, scaleY;                         /* plotter units per user unit */
+  int16_t scalingFlag;                          /* user scaling on */
+  int16_t rotationFlag;                         /* rotation on */
+  double diagonal;                              /* P1-P2 diagonal, plotter units */
+  double patternLength;                         /* one line-pattern period, plotter units */
+  double currentPatternLength;                  /* the period lines are drawn with */
+  double patternPhase;                          /* 0..1: where the next fixed-type line starts */
+  float clipX1, clipY1, clipX2, clipY2;         /* clipping window (IW) as given, user units */
+  int32_t clippingFlag;
+  float userX, userY, userZ;                    /* pen position, user units */
+  float plotterX, plotterY;                     /* last point output, plotter units, rotated */
+  float previousX, previousY;                   /* start of the next line of a line pattern */
+  int16_t movedLastFlag;                        /* 1 after a pen-up output point */
+  int16_t penDownFlag;
+  int16_t relativeFlag;
+  int16_t penNumber;                            /* pen selected by SP; -1 before the first */
+  int32_t selectedLineType;                     /* -6..6, 7 solid */
+  int32_t effectiveLineType;                    /* what lines are drawn with (7 inside a tick) */
+  float tickPositive, tickNegative;             /* tick lengths, fractions of the P1-P2 extent */
+  double cumulativeRotation;                    /* degrees, sum of every RO angle */
+  float rotationCos, rotationSin;               /* of the cumulative rotation */
+  int16_t plotSizeFlag;                         /* PS seen */
+  uint8_t symbolCharacter;                      /* symbol mode character; 0 off */
+  uint8_t labelTerminator;
+  float plotSizeLength, plotSizeWidth;          /* PS, plotter units */
+  float labelWidth, labelHeight;                /* character size, plotter units */
+  uint8_t* labelText;                           /* label text buffer (NUL-terminated text) */
+  int32_t labelCapacity;                        /* bytes allocated, or to allocate when null */
+  int32_t labelLength;                          /* bytes of text, NUL excluded */
   /* error frame: nesting of the export that holds it, and the kind of the last fatal error + 1 */
   int32_t errorFrameActive;
   int32_t lastError;
@@ -146,6 +177,10 @@ typedef struct OstrelinSpool {
   int32_t pageComplete;
   int32_t stopFlag;
   int32_t opaqueSource;
+  /* interpreter */
+  int32_t rasterColourSpace;  /* first byte of the raster image configuration */
+  int32_t rasterCompression;  /* raster compression method */
+  int32_t rasterLastPlane;    /* planes per raster row - 1 */
 } OstrelinSpool;
 
 /* Job record. */
@@ -189,6 +224,9 @@ typedef struct OstrelinJob {
   int32_t capturedCount;
   int32_t toScratch;
   int32_t renderingRoad;
+  /* interpreter */
+  int32_t polygonMode; /* points go to the polygon buffer instead of the plot command file */
+  float polygonMinX, polygonMinY, polygonMaxX, polygonMaxY; /* box of the polygon buffer, plotter units */
 } OstrelinJob;
 
 /* Rendering road. */
@@ -215,6 +253,11 @@ OSTRELIN_API int32_t ostrelinGetBinarySize(OstrelinContext* context, OstrelinSpo
 OSTRELIN_API int32_t ostrelinGetBinary(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job,
                                        void* buffer, uint32_t count) OSTRELIN_NOEXCEPT;
 OSTRELIN_API int32_t ostrelinClean(OstrelinContext* context, OstrelinSpool* spool, OstrelinJob* job) OSTRELIN_NOEXCEPT;
+
+/* Spool road: every chunk of spooled HPGL, in order. printer is the host's spooler handle of the
+ * engraver (for a machine written through plain file writes, the file handle); it may be NULL. */
+OSTRELIN_API void debut(void* printer, const uint8_t* chunk, uint32_t length, uint8_t* settings,
+                        OstrelinSpool* spool, OstrelinContext* context, OstrelinJob* job) OSTRELIN_NOEXCEPT;
 
 /* Record sizes: spool record, engine context, job record, in that order. */
 OSTRELIN_API void RechercheTailleDePiPgPo(int32_t* spoolSize, int32_t* contextSize, int32_t* jobSize) OSTRELIN_NOEXCEPT;
