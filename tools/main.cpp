@@ -32,19 +32,25 @@ int main(int argc, char** argv) {
   std::string settingsOutput = "-";
   CLI::App* defaults = settings->add_subcommand("defaults", "Print the JSON settings of a sensible machine");
   defaults->add_option("-o,--output", settingsOutput, "Output file (default: standard output)");
+  defaults->footer("Example:\n  ostrelin settings defaults -o machine.json");
   defaults->callback([&] { action = [&] { return tools::SettingsDefaults(settingsOutput); }; });
   CLI::App* show = settings->add_subcommand("show", "Print a settings file (JSON or raw record) as JSON");
   show->add_option("FILE", settingsInput, "Settings file")->required();
   show->add_option("-o,--output", settingsOutput, "Output file (default: standard output)");
+  show->footer("Example:\n  ostrelin settings show record.bin");
   show->callback([&] { action = [&] { return tools::SettingsShow(settingsInput, settingsOutput); }; });
   CLI::App* decode = settings->add_subcommand("decode", "Print a raw settings record as JSON");
   decode->add_option("RECORD", settingsInput, "Raw settings record of 1828 bytes")->required();
   decode->add_option("-o,--output", settingsOutput, "Output file (default: standard output)");
+  decode->footer("Example:\n  ostrelin settings decode record.bin -o machine.json");
   decode->callback([&] { action = [&] { return tools::SettingsDecode(settingsInput, settingsOutput); }; });
   CLI::App* encode =
       settings->add_subcommand("encode", "Write the raw settings record of a JSON settings file");
   encode->add_option("FILE", settingsInput, "JSON settings file")->required();
   encode->add_option("-o,--output", settingsOutput, "Raw record file")->required();
+  encode->footer(
+      "Lengths are in micrometres, resolutions in dots per inch, powers in percent, speeds in mm/s, as the\n"
+      "field names say.\n\nExample:\n  ostrelin settings encode machine.json -o record.bin");
   encode->callback([&] { action = [&] { return tools::SettingsEncode(settingsInput, settingsOutput); }; });
 
   tools::RenderCommandArguments renderArguments;
@@ -75,6 +81,11 @@ int main(int argc, char** argv) {
   render->add_option("-o,--output", renderArguments.output, "Job file to write")->required();
   render->add_flag("--trace", renderArguments.trace, "Show the engine's diagnostics on standard error");
   render->add_option("--preview", renderArguments.preview, "Also write a preview of the job (FILE.png or FILE.svg)");
+  render->footer(
+      "Stroke coordinates are dots at the vector resolution for machine kinds 0, 1 and 4, hundredths of a\n"
+      "millimetre for kinds 5 and 11, plotter units (0.025 mm) otherwise.\n\nExamples:\n"
+      "  ostrelin render --strokes examples/sample-strokes.txt -o job.bin --preview job.png\n"
+      "  ostrelin render --image examples/sample-logo.png@10,5 --image examples/sample-photo.png@30,5 -o job.bin");
   render->callback([&] {
     renderArguments.rows =
         renderBits ? tools::ImageRows::kBits : (renderGrey ? tools::ImageRows::kGrey : tools::ImageRows::kAuto);
@@ -94,6 +105,12 @@ int main(int argc, char** argv) {
   print->add_option("--preview", printArguments.preview, "Also write a preview of the job (FILE.png or FILE.svg)");
   print->add_flag("--append-page-end", printArguments.appendPageEnd,
                   "Add \"PG;\" after the input when its last job has no page end");
+  print->footer(
+      "Chunks are in bytes; a job ends at a chunk ending with \"PG;\". Coordinates are HPGL plotter units\n"
+      "(0.025 mm) or the scaled units of SC.\n\nExamples:\n"
+      "  ostrelin print drawing.hpgl -o job.bin\n"
+      "  ostrelin print drawing.hpgl --settings machine.json --printer Engraver -o job.bin --preview job.png\n"
+      "  cat drawing.hpgl | ostrelin print - --append-page-end > job.bin");
   print->callback([&] { action = [&] { return tools::Print(printArguments); }; });
 
   tools::DumpArguments dumpArguments;
@@ -104,6 +121,10 @@ int main(int argc, char** argv) {
   dump->add_option("--motion-record-bytes", dumpArguments.motionRecordBytes,
                    "Size of motion records, 8 or 12 (default: from the job header's controller kind)")
       ->check(CLI::IsMember({8, 12}));
+  dump->footer(
+      "Offsets are in bytes from the start of the file; motion records are shown in motor steps or\n"
+      "hundredths of a millimetre, as the job header's controller says.\n\nExamples:\n"
+      "  ostrelin dump job.bin\n  ostrelin dump job.bin --summary\n  ostrelin dump job.bin --json > job.json");
   dump->callback([&] { action = [&] { return tools::Dump(dumpArguments); }; });
 
   tools::PreviewArguments previewArguments;
