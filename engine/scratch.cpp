@@ -1,26 +1,10 @@
 // Scratch streams, layer files, the underlay buffer and the unit conversions.
 #include "engine/scratch.h"
 
-#include <cmath>
-#include <limits>
 
 #include "engine/error.h"
 
 namespace ostrelin {
-
-int32_t RoundHalfAway(double value) {
-  if (std::isnan(value)) return 0;
-  const double truncated = std::trunc(value);
-  double rounded = truncated;
-  if (std::fabs(value - truncated) >= 0.5) rounded += value >= 0.0 ? 1.0 : -1.0;
-  if (rounded >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
-    return std::numeric_limits<int32_t>::max();
-  }
-  if (rounded <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
-    return std::numeric_limits<int32_t>::min();
-  }
-  return static_cast<int32_t>(rounded);
-}
 
 int32_t DotsFromHmm(double lengthHmm, float resolutionDpi) {
   return RoundHalfAway(lengthHmm * static_cast<double>(resolutionDpi) / 2540.0);

@@ -2,7 +2,9 @@
 // engine's rounding and dot conversions.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "engine/records.h"
 #include "platform/platform.h"
@@ -13,8 +15,20 @@ namespace ostrelin {
 constexpr uint32_t kTransferBlock = 1000000;
 
 // Rounds half away from zero (2.5 -> 3, -2.5 -> -3). Values beyond the 32-bit range saturate;
-// NaN gives 0.
-int32_t RoundHalfAway(double value);
+// NaN gives 0. Inline: the planners call it for every coordinate.
+inline int32_t RoundHalfAway(double value) {
+  if (std::isnan(value)) return 0;
+  const double truncated = std::trunc(value);
+  double rounded = truncated;
+  if (std::fabs(value - truncated) >= 0.5) rounded += value >= 0.0 ? 1.0 : -1.0;
+  if (rounded >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
+    return std::numeric_limits<int32_t>::max();
+  }
+  if (rounded <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
+    return std::numeric_limits<int32_t>::min();
+  }
+  return static_cast<int32_t>(rounded);
+}
 
 // Dots at a resolution (dots per inch) from hundredths of a millimetre and from plotter units; the
 // resolution is taken in single precision, the product in double.
