@@ -97,6 +97,10 @@ void PrepareHpglState(Context& ctx, Spool& spool, Job& job) {
   spool.rasterColourSpace = 0;
   spool.rasterCompression = 0;
   spool.rasterLastPlane = 0;
+  spool.rasterRed = 0;
+  spool.rasterGreen = 0;
+  spool.rasterBlue = 0;
+  spool.hpgl2Mode = 0;
 
   ctx.drawMinX = static_cast<float>(spool.bboxMinX);
   ctx.drawMaxX = static_cast<float>(spool.bboxMaxX);

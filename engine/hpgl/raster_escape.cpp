@@ -1,8 +1,13 @@
-// Escape sequences embedded in HPGL. The sequences are read whole, binary row data included, so
-// that nothing of them is taken for HPGL; decoding the rows into raster layers comes later, and the
-// trace hook notes each sequence that has no effect yet.
+// Escape sequences embedded in HPGL: the mode switches, and the raster groups whose settings live in
+// the spool record and whose row data is decoded into the row buffer and handed to the raster intake.
 #include "engine/hpgl/raster_escape.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "engine/hpgl/plotter_state.h"
+#include "engine/hpgl/rtl_decode.h"
+#include "engine/raster/bitmap_intake.h"
 #include "platform/platform.h"
 
 namespace ostrelin::hpgl {
@@ -10,41 +15,131 @@ namespace {
 
 constexpr int32_t kSrcCopy = 0xCC0020;
 
-// Skips the data of one raster transfer of count bytes with the given compression method. Methods 0
-// to 3 carry exactly count bytes; method 4 a 4-byte row length in bits, then whole rows of every plane
-// until count - 4 bytes are used; method 5 blocks of a 3-byte header (command, 16-bit big-endian
-// length) followed by that many bytes for commands 0 to 3. Other methods carry nothing.
-void SkipRasterData(Interp& in, int32_t method, int32_t count) {
-  switch (method) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-      in.Skip(count);
+// The data bytes of a transfer, taken inside the command: the data end is a "Syntax error".
+class InterpSource final : public rtl::ByteSource {
+ public:
+  explicit InterpSource(Interp& in) : in_(in) {}
+  int Next() override { return in_.Next(); }
+  void Skip(int64_t count) override { in_.Skip(count); }
+
+ private:
+  Interp& in_;
+};
+
+// Complete rows go to the raster intake.
+class IntakeSink final : public rtl::RowSink {
+ public:
+  IntakeSink(Context& ctx, Job& job) : ctx_(ctx), job_(job) {}
+  void Deliver(Spool& spool, rtl::RowKind kind) override {
+    switch (kind) {
+      case rtl::RowKind::kBits:
+        raster::PutBitRow(ctx_, spool, job_);
+        return;
+      case rtl::RowKind::kPlanes:
+        raster::PutPlaneRow(ctx_, spool, job_);
+        return;
+      case rtl::RowKind::kBytes:
+        raster::PutGreyRow(ctx_, spool, job_, raster::SourceKind::kBytes);
+        return;
+    }
+  }
+
+ private:
+  Context& ctx_;
+  Job& job_;
+};
+
+int32_t Saturate(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+void ClearSeedRows(Spool& spool) { std::memset(spool.seedRows, 0, sizeof spool.seedRows); }
+
+// Row width from a pixel count: one byte per pixel in the byte colour space, else one bit. Negative
+// counts give an empty row.
+void SetRowWidth(Spool& spool, int32_t pixels) {
+  const int32_t n = std::max(pixels, 0);
+  spool.rowPixels = n;
+  spool.rowBytes = spool.rasterColourSpace == rtl::kByteColourSpace ? n : Saturate((int64_t{n} + 7) / 8);
+}
+
+void SetPaletteEntry(Context& ctx, int index, uint8_t red, uint8_t green, uint8_t blue) {
+  ctx.rasterPalette[index][0] = blue;
+  ctx.rasterPalette[index][1] = green;
+  ctx.rasterPalette[index][2] = red;
+  ctx.rasterPalette[index][3] = 0;
+}
+
+// Image configuration: colour space, an unused byte, bits per index, then bytes not looked at.
+void ConfigureImage(Interp& in, int32_t count) {
+  in.spool.rasterColourSpace = in.Next();
+  in.Next();
+  const int bitsPerIndex = in.Next();
+  if (bitsPerIndex == 1) {
+    SetPaletteEntry(in.ctx, 0, 255, 255, 255);
+    SetPaletteEntry(in.ctx, 1, 0, 0, 0);
+  } else {
+    for (int i = 0; i < 8; ++i) {
+      SetPaletteEntry(in.ctx, i, (i & 1) ? 255 : 0, (i & 2) ? 255 : 0, (i & 4) ? 255 : 0);
+    }
+  }
+  in.spool.rasterLastPlane = bitsPerIndex - 1;
+  in.spool.pendingPlane = -1;
+  in.Skip(static_cast<int64_t>(count) - 3);
+}
+
+// Row data of the next plane. Data of an unknown method is skipped and fills no plane.
+void TransferRow(Interp& in, int32_t count) {
+  Spool& spool = in.spool;
+  const int32_t method = spool.rasterCompression;
+  if (method >= 0 && method <= 5) {
+    spool.pendingPlane = std::clamp(spool.pendingPlane + 1, 0, rtl::EffectiveLastPlane(spool));
+  } else {
+    Trace("Raster data of unknown compression method %d skipped\n", method);
+  }
+  InterpSource source(in);
+  IntakeSink sink(in.ctx, in.job);
+  rtl::DecodeTransfer(spool, source, sink, method, count);
+}
+
+void ModeSwitch(Interp& in, int letter) {
+  if (letter == 'a') {
+    in.job.currentClass = 0;
+    in.spool.hpgl2Mode = 0;
+  } else if (letter == 'b') {
+    in.job.currentClass = in.job.secondClass;
+    in.spool.hpgl2Mode = 1;
+  }
+}
+
+void ColourGroup(Interp& in, int letter, int32_t n) {
+  Spool& spool = in.spool;
+  switch (letter) {
+    case 'a':
+      spool.rasterRed = n;
       return;
-    case 4: {
-      uint32_t bits = 0;
-      for (int i = 0; i < 4; ++i) bits = (bits << 8) | static_cast<uint32_t>(in.Next());
-      const int64_t rowBytes = (static_cast<int64_t>(bits) + 7) / 8;
-      const int64_t perRow = rowBytes * (static_cast<int64_t>(in.spool.rasterLastPlane) + 1);
-      if (perRow <= 0) return;  // rows of no bytes would never use the count up
-      for (int64_t used = 0; used < static_cast<int64_t>(count) - 4; used += perRow) in.Skip(perRow);
+    case 'b':
+      spool.rasterGreen = n;
+      return;
+    case 'c':
+      spool.rasterBlue = n;
+      return;
+    case 'i': {
+      if (n < 0 || n > 7) return;
+      const auto red = static_cast<uint8_t>(spool.rasterRed);
+      const auto green = static_cast<uint8_t>(spool.rasterGreen);
+      const auto blue = static_cast<uint8_t>(spool.rasterBlue);
+      SetPaletteEntry(in.ctx, n, red, green, blue);
+      in.job.currentClass = ColourClass(red, green, blue);
+      spool.rasterRed = spool.rasterGreen = spool.rasterBlue = 0;
       return;
     }
-    case 5: {
-      int64_t used = 0;
-      while (used < count) {
-        const int command = in.Next();
-        const int high = in.Next();
-        const int length = (high << 8) | in.Next();
-        used += 3;
-        if (command <= 3) {
-          in.Skip(length);
-          used += length;
-        }
-      }
+    case 'n':
+      spool.opaqueSource = n;
       return;
-    }
+    case 'w':
+      ConfigureImage(in, n);
+      return;
     default:
       return;
   }
@@ -53,26 +148,33 @@ void SkipRasterData(Interp& in, int32_t method, int32_t count) {
 void ActOn(Interp& in, int group, int letter, float value) {
   const int32_t n = TruncToInt(value);
   switch (group) {
+    case '%':
+      ModeSwitch(in, letter);
+      return;
     case 'b':
       if (letter == 'm') {
         in.spool.rasterCompression = n;
       } else if (letter == 'v' || letter == 'w') {
-        SkipRasterData(in, in.spool.rasterCompression, n);
+        TransferRow(in, n);
       }
       return;
     case 'l':
       if (letter == 'o') in.ctx.rasterOperation = RasterOperationCode(n);
       return;
-    case 'v':
-      if (letter == 'w') {
-        in.spool.rasterColourSpace = in.Next();
-        in.Next();
-        in.spool.rasterLastPlane = in.Next() - 1;
-        in.Skip(static_cast<int64_t>(n) - 3);
+    case 'r':
+      if (letter == 's') {
+        SetRowWidth(in.spool, n);
+      } else if (letter == 'c') {
+        ClearSeedRows(in.spool);
+        in.spool.rasterCompression = 0;
+        SetRowWidth(in.spool, n);
       }
       return;
-    default:
+    case 'v':
+      ColourGroup(in, letter, n);
       return;
+    default:
+      return;  // group t: read and ignored
   }
 }
 
@@ -89,19 +191,27 @@ void ParameterLoop(Interp& in, int group) {
   }
 }
 
-// Position group: each number may carry a sign that makes it relative.
+// Position group: a number with a sign moves the row origin or the current row by it, a number
+// without one sets it. A new row clears the seed rows.
 void PositionLoop(Interp& in) {
   for (;;) {
-    in.Next();
+    const int first = in.Next();
     in.PutBack();
+    const bool relative = first == '+' || first == '-';
     float value = 0.0f;
     if (!in.ReadNumber(&value)) value = 0.0f;
+    const int32_t n = TruncToInt(value);
     const int c = in.Next();
     if (c < 64 || c == 95 || c > 126) return;
+    if ((c | 0x20) == 'x') {
+      in.job.rowOriginX = relative ? Saturate(int64_t{in.job.rowOriginX} + n) : n;
+    } else if ((c | 0x20) == 'y') {
+      in.job.currentRow = relative ? Saturate(int64_t{in.job.currentRow} + n) : n;
+      ClearSeedRows(in.spool);
+    }
     if (c <= 94) return;
   }
 }
-
 }  // namespace
 
 int32_t RasterOperationCode(int32_t number) {
@@ -136,7 +246,6 @@ int32_t RasterOperationCode(int32_t number) {
 void ReadEscape(Interp& in) {
   const int c = in.Next();
   if (c == '%') {
-    Trace("Escape sequence not supported yet: ESC %%\n");
     ParameterLoop(in, '%');
     return;
   }
@@ -151,11 +260,9 @@ void ReadEscape(Interp& in) {
     case 'r':
     case 't':
     case 'v':
-      if (group != 'l') Trace("Escape sequence not supported yet: ESC *%c\n", group);
       ParameterLoop(in, group);
       return;
     case 'p':
-      Trace("Escape sequence not supported yet: ESC *p\n");
       PositionLoop(in);
       return;
     default:

@@ -140,6 +140,24 @@ typedef struct OstrelinContext {
   uint8_t* labelText;                           /* label text buffer (NUL-terminated text) */
   int32_t labelCapacity;                        /* bytes allocated, or to allocate when null */
   int32_t labelLength;                          /* bytes of text, NUL excluded */
+  /* label state: the stepping of the stroke font; plotter units unless said */
+  struct OstrelinLabelState {
+    float cellWidth, lineHeight;     /* 1.5 x width, 2 x height */
+    float extraSpaces, extraLines;   /* ES, fractions of a cell and of a line */
+    float direction;                 /* radians (DI, DR) */
+    float slant;                     /* tangent of the slant angle (SL) */
+    int32_t currentSet, standardSet, alternateSet; /* character sets 0..7 */
+    int32_t origin;                  /* LO: 1..9 or 11..19 */
+    int32_t verticalFlag;            /* DV: vertical labels */
+    double glyphXStep[2];            /* one grid step along the baseline */
+    double glyphYStep[2];            /* one grid step up the (slanted) glyph */
+    float charAdvance[2];            /* one character cell along the direction */
+    float lineAdvance[2];            /* one line down, across the direction */
+    float pen[2];                    /* where the next character cell starts */
+    float lineStart[2];              /* where a carriage return takes the pen */
+    float originOffset[2];           /* added to every glyph point (LO) */
+    float lineChars, lines, longestLine; /* counts of the label origin rules */
+  } label;
   /* error frame: nesting of the export that holds it, and the kind of the last fatal error + 1 */
   int32_t errorFrameActive;
   int32_t lastError;
@@ -181,6 +199,10 @@ typedef struct OstrelinSpool {
   int32_t rasterColourSpace;  /* first byte of the raster image configuration */
   int32_t rasterCompression;  /* raster compression method */
   int32_t rasterLastPlane;    /* planes per raster row - 1 */
+  int32_t rasterRed;          /* colour being defined for the raster palette */
+  int32_t rasterGreen;
+  int32_t rasterBlue;
+  int32_t hpgl2Mode;          /* 1 after the switch to HP-GL/2 mode, 0 in raster mode */
 } OstrelinSpool;
 
 /* Job record. */
