@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "engine/hpgl/labels.h"
 #include "engine/hpgl/line_types.h"
 #include "engine/hpgl/plot_file.h"
 #include "engine/hpgl/plotter_state.h"
@@ -89,7 +90,6 @@ void SymbolMode(Interp& in) {
     }
     if ((c >= '!' && c <= ':') || (c >= '<' && c <= '~')) {
       in.ctx.symbolCharacter = static_cast<uint8_t>(c);
-      Trace("Symbol mode not supported yet: '%c' is not drawn\n", c);
       return;
     }
   }
@@ -184,15 +184,19 @@ void DispatchCommand(Interp& in, int first) {
     // Plotting and plotter state.
     case Code('P', 'A'):
       PlotPairs(in, 'A');
+      SetLabelLineStart(ctx);
       return;
     case Code('P', 'D'):
       PlotPairs(in, 'D');
+      SetLabelLineStart(ctx);
       return;
     case Code('P', 'U'):
       PlotPairs(in, 'U');
+      SetLabelLineStart(ctx);
       return;
     case Code('P', 'R'):
       PlotPairs(in, 'R');
+      SetLabelLineStart(ctx);
       return;
     case Code('S', 'P'):
       SelectPenCommand(in);
@@ -201,6 +205,7 @@ void DispatchCommand(Interp& in, int first) {
     case Code('D', 'F'):
     case Code('B', 'P'):
       ResetPlotter(ctx, in.job);
+      SetLabelLineStart(ctx);
       return;
     case Code('I', 'P'):
       InputP1P2(in);
@@ -280,11 +285,56 @@ void DispatchCommand(Interp& in, int first) {
     case Code('F', 'T'):
     case Code('P', 'W'):
       return;
-    // Commands read whole, without their effect yet.
+    // Labels.
     case Code('L', 'B'):
-      in.ReadText();
-      NotSupportedYet(code);
+      Label(in);
       return;
+    case Code('P', 'B'):
+      PrintBuffer(in);
+      return;
+    case Code('C', 'P'):
+      CharacterPlot(in);
+      return;
+    case Code('S', 'I'):
+      CharacterSize(in, false);
+      return;
+    case Code('S', 'R'):
+      CharacterSize(in, true);
+      return;
+    case Code('D', 'I'):
+      Direction(in, false);
+      return;
+    case Code('D', 'R'):
+      Direction(in, true);
+      return;
+    case Code('S', 'L'):
+      CharacterSlant(in);
+      return;
+    case Code('E', 'S'):
+      ExtraSpace(in);
+      return;
+    case Code('L', 'O'):
+      LabelOrigin(in);
+      return;
+    case Code('C', 'S'):
+      CharacterSet(in);
+      return;
+    case Code('C', 'A'):
+      AlternateSet(in);
+      return;
+    case Code('S', 'S'):
+      SelectStandardSet(in);
+      return;
+    case Code('S', 'A'):
+      SelectAlternateSet(in);
+      return;
+    case Code('D', 'V'):
+      VerticalLabels(in);
+      return;
+    case Code('U', 'C'):
+      UserCharacter(in);
+      return;
+    // Commands read whole, without their effect yet.
     case Code('P', 'E'):
       SkipEncodedPolyline(in);
       return;
@@ -294,21 +344,6 @@ void DispatchCommand(Interp& in, int first) {
     case Code('E', 'A'):
     case Code('E', 'W'):
     case Code('Z', 'C'):
-    case Code('C', 'A'):
-    case Code('C', 'P'):
-    case Code('C', 'S'):
-    case Code('D', 'I'):
-    case Code('D', 'R'):
-    case Code('D', 'V'):
-    case Code('E', 'S'):
-    case Code('L', 'O'):
-    case Code('S', 'I'):
-    case Code('S', 'L'):
-    case Code('S', 'R'):
-    case Code('S', 'S'):
-    case Code('S', 'A'):
-    case Code('U', 'C'):
-    case Code('P', 'B'):
     case Code('P', 'M'):
     case Code('E', 'P'):
     case Code('F', 'P'):

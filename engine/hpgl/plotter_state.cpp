@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/hpgl/labels.h"
 #include "engine/hpgl/line_types.h"
 #include "engine/hpgl/plot_file.h"
 #include "engine/raster/layer_io.h"
@@ -94,6 +95,7 @@ void PrepareHpglState(Context& ctx, Spool& spool, Job& job) {
   ctx.labelTerminator = kEtx;
   ReleaseLabelText(ctx);
   ctx.symbolCharacter = 0;
+  ctx.label.verticalFlag = 0;
   spool.rasterColourSpace = 0;
   spool.rasterCompression = 0;
   spool.rasterLastPlane = 0;
@@ -152,8 +154,7 @@ void ResetPlotter(Context& ctx, Job& job) {
   ctx.tickPositive = 0.005f;
   ctx.tickNegative = 0.005f;
   ctx.symbolCharacter = 0;
-  ctx.labelWidth = 0.005f * (ctx.p2X - ctx.p1X);
-  ctx.labelHeight = 0.0075f * (ctx.p2Y - ctx.p1Y);
+  ResetLabels(ctx);
 }
 
 void ToPlotter(const Context& ctx, float* x, float* y) {
@@ -314,6 +315,7 @@ void PlotPairs(Interp& in, int command) {
     }
     ctx.userX = x;
     ctx.userY = y;
+    if (ctx.symbolCharacter != 0) DrawSymbol(ctx, in.job, ctx.symbolCharacter);
   }
 }
 
@@ -344,6 +346,7 @@ void InputP1P2(Interp& in) {
   ComputeScaleFactors(ctx);
   ComputeDiagonal(ctx);
   RescaleLabelSize(ctx, oldWidth, oldHeight);
+  RecomputeLabelGeometry(ctx);
 }
 
 void Scale(Interp& in) {
@@ -391,6 +394,7 @@ void Scale(Interp& in) {
   in.job.workValues[1] = ctx.p2X;
   ComputeDiagonal(ctx);
   RescaleLabelSize(ctx, oldWidth, oldHeight);
+  RecomputeLabelGeometry(ctx);
 }
 
 void InputWindow(Interp& in) {
