@@ -67,7 +67,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	CXX=clang++ CC=clang cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DOSTRELIN_SANITIZE=ON -DOSTRELIN_FUZZ=ON -DOSTRELIN_TESTS=OFF -DOSTRELIN_BENCH=OFF -DOSTRELIN_TOOLS=OFF
+	  -DOSTRELIN_SANITIZE=ON -DOSTRELIN_FUZZ=ON -DOSTRELIN_TESTS=OFF -DOSTRELIN_BENCH=OFF -DOSTRELIN_TOOLS=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for target in $(FUZZ_BUILD)/bin/*_fuzz; do \
 	  name=$$(basename $$target _fuzz); mkdir -p $(FUZZ_BUILD)/corpus/$$name; \
