@@ -86,7 +86,7 @@ void PutBitRow(Context& ctx, Spool& spool, Job& job) {
     PutGreyRow(ctx, spool, job, SourceKind::kBits);
     return;
   }
-  if (spool.rowPixels > 8 * spool.rowBytes) Fail(ctx, ErrorKind::kBitmap);
+  if (static_cast<int64_t>(spool.rowPixels) > 8 * static_cast<int64_t>(spool.rowBytes)) Fail(ctx, ErrorKind::kBitmap);
   const int colourClass = job.currentClass;
   if (colourClass >= 8) {
     AdvanceRow(ctx, spool, job);
@@ -138,7 +138,7 @@ void PutPlaneRow(Context& ctx, Spool& spool, Job& job) { PutGreyRow(ctx, spool, 
 void PutGreyRow(Context& ctx, Spool& spool, Job& job, SourceKind kind) {
   CheckRow(ctx, spool, job, OSTRELIN_PLANE_BYTES);
   const int32_t pixels = spool.rowPixels;
-  if (kind != SourceKind::kBytes ? pixels > 8 * spool.rowBytes : pixels > spool.rowBytes) {
+  if (kind != SourceKind::kBytes ? pixels > 8 * static_cast<int64_t>(spool.rowBytes) : pixels > spool.rowBytes) {
     Fail(ctx, ErrorKind::kBitmap);
   }
   uint8_t* work = WorkRow(ctx, job);
