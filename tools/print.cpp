@@ -16,21 +16,11 @@
 #include "tools/file_io.h"
 #include "tools/preview.h"
 #include "tools/settings_json.h"
+#include "tools/stderr_trace.h"
 #include "tools/tool_error.h"
 
 namespace ostrelin::tools {
 namespace {
-
-// The engine's diagnostics on standard error while installed.
-class StderrTrace : public platform::TraceHook {
- public:
-  StderrTrace() : previous_(platform::InstallTrace(this)) {}
-  ~StderrTrace() override { platform::InstallTrace(previous_); }
-  void Trace(const char* text) override { std::cerr << "trace: " << text; }
-
- private:
-  platform::TraceHook* previous_;
-};
 
 struct FreeDeleter {
   void operator()(void* block) const { std::free(block); }
@@ -82,8 +72,7 @@ int Print(const PrintArguments& arguments) {
   auto* ctx = static_cast<OstrelinContext*>(contextBlock.get());
   auto* job = static_cast<OstrelinJob*>(jobBlock.get());
 
-  std::unique_ptr<StderrTrace> trace;
-  if (arguments.trace) trace = std::make_unique<StderrTrace>();
+  const StderrTrace trace(arguments.trace);
 
   InputFile input(arguments.input);
   std::vector<uint8_t> chunk(arguments.chunkBytes);

@@ -2,6 +2,7 @@
 #include "tools/render.h"
 
 #include "tools/preview.h"
+#include "tools/stderr_trace.h"
 
 #include <unistd.h>
 
@@ -69,26 +70,6 @@ class EngineRecords {
   std::unique_ptr<void, FreeDeleter> spool_;
   std::unique_ptr<void, FreeDeleter> job_;
   bool open_ = false;
-};
-
-// Shows the engine's diagnostics on standard error while installed.
-class StderrTrace : public platform::TraceHook {
- public:
-  explicit StderrTrace(bool enabled) : enabled_(enabled) {
-    if (enabled_) previous_ = platform::InstallTrace(this);
-  }
-  ~StderrTrace() override {
-    if (enabled_) platform::InstallTrace(previous_);
-  }
-  void Trace(const char* text) override {
-    const size_t length = std::strlen(text);
-    const bool ended = length > 0 && text[length - 1] == '\n';
-    std::fprintf(stderr, "ostrelin: trace: %s%s", text, ended ? "" : "\n");
-  }
-
- private:
-  bool enabled_;
-  platform::TraceHook* previous_ = nullptr;
 };
 
 std::string CallName(const StrokeCommand& command) {
