@@ -1,5 +1,5 @@
 // Windows test host: loads Ostrelin.dll as the printer driver does, resolves every specified export by
-// name, runs the rendering-road jobs through them and writes the streams to files.
+// name, runs the rendering-road and spool-road jobs through them and writes the streams to files.
 // Usage: ostrelin_win_host DLL OUTPUT_DIRECTORY SCRATCH_DIRECTORY
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -70,10 +70,12 @@ int main(int argc, char** argv) {
   Resolve(library, "ostrelinGetBinary", &engine.getBinary);
   Resolve(library, "ostrelinClean", &engine.clean);
   Resolve(library, "RechercheTailleDePiPgPo", &engine.recordSizes);
+  Resolve(library, "debut", &engine.spoolChunk);
   if (!engine.init || !engine.bitInit || !engine.bitRow || !engine.octetInit || !engine.octetRow ||
       !engine.penUp || !engine.penDown || !engine.setColour || !engine.endStrokes || !engine.doBinary ||
-      !engine.getBinarySize || !engine.getBinary || !engine.clean || !engine.recordSizes) {
-    std::fprintf(stderr, "a rendering-road export is missing\n");
+      !engine.getBinarySize || !engine.getBinary || !engine.clean || !engine.recordSizes ||
+      !engine.spoolChunk) {
+    std::fprintf(stderr, "an export the jobs need is missing\n");
     return 1;
   }
 

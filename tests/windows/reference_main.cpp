@@ -1,5 +1,5 @@
-// Linux reference for the Windows test host: the same rendering-road jobs through the exports of the
-// Linux shared library, their streams written to files for the byte-for-byte comparison.
+// Linux reference for the Windows test host: the same rendering-road and spool-road jobs through the
+// exports of the Linux shared library, their streams written to files for the byte-for-byte comparison.
 // Usage: ostrelin_win_reference OUTPUT_DIRECTORY SCRATCH_DIRECTORY
 #include <cstdio>
 #include <cstdlib>
@@ -32,5 +32,6 @@ int main(int argc, char** argv) {
   engine.getBinary = &ostrelinGetBinary;
   engine.clean = &ostrelinClean;
   engine.recordSizes = &RechercheTailleDePiPgPo;
+  engine.spoolChunk = &debut;
   return ostrelin::crosscheck::RunAllJobs(engine, argv[1], scratchDirectory) == 0 ? 0 : 1;
 }

@@ -1,14 +1,17 @@
-// Rendering-road jobs for the cross-platform comparison. Every input is made with integer arithmetic
-// (no library mathematics), so both platforms hand the engine exactly the same bits; whatever differs
-// in the streams comes from the engine or its platform layer.
+// Rendering-road and spool-road jobs for the cross-platform comparison. Every input is made with integer
+// arithmetic (no library mathematics), so both platforms hand the engine exactly the same bits; whatever
+// differs in the streams comes from the engine or its platform layer.
 #include "tests/windows/rendering_jobs.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <utility>
 
 #include "engine/settings_layout.h"
 
@@ -222,10 +225,62 @@ void FeedColourRows(const EngineExports& e, const Records& r, double x, double y
   }
 }
 
+// HPGL for the spool road: pens, line types, polylines with relative and absolute pairs, a scaled
+// frame, labels in two sizes and directions, and an embedded one-bit raster image (run-length and
+// PackBits rows), ending with a page end.
+std::string SpoolPage(uint32_t seed) {
+  std::string page = "IN;SP1;PU400,400;PD8400,400,8400,4400,400,4400,400,400;";
+  page += "SP2;LT2,4;PU1000,1000;PD3000,1800,5000,1000,7000,1800;LT;";
+  page += "SP3;LT-3,2;PU1000,2500;PR500,0,0,500,-500,0,0,-500;LT;PA;";
+  Sequence random(seed);
+  for (int line = 0; line < 25; ++line) {
+    page += "SP" + std::to_string(1 + line % 4) + ";PU" + std::to_string(600 + random.Below(7000)) + "," +
+            std::to_string(600 + random.Below(3400)) + ";PD";
+    const int points = 1 + static_cast<int>(random.Below(9));
+    for (int p = 0; p < points; ++p) {
+      if (p > 0) page += ",";
+      page += std::to_string(600 + random.Below(7000)) + "," + std::to_string(600 + random.Below(3400));
+    }
+    page += ";";
+  }
+  page += "SP1;SI0.4,0.6;PU5000,3000;LBOSTRELIN 2026\x03;DI0,1;SI0.2,0.3;PU7800,800;LBplate\x03;DI;";
+  page += "IP0,0,8000,4000;SC0,100,0,50;PU10,10;PD90,10,90,40,10,40,10,10;IP;SC;";
+  // A 32 x 6 one-bit image at (2000, 3000): two run-length rows, two PackBits rows, two unencoded.
+  page += "PU2000,3000;\x1b%1A\x1b*r32S\x1b*r1A";
+  page += "\x1b*b1m2W\x03\xF0";
+  page += "\x1b*b1m4W\x01\xFF\x01\x0F";
+  page += "\x1b*b2m2W\xFD\xAA";
+  page += std::string("\x1b*b2m5W\x03\x81\x42\x24\x18", 12);
+  page += std::string("\x1b*b0m4W\x00\xFF\x00\xFF", 11);
+  page += "\x1b*b0m4W\xC3\xC3\xC3\xC3";
+  page += "\x1b*rC\x1b%1BPU;SP0;PG;";
+  return page;
+}
+
 struct JobDefinition {
-  std::function<Settings()> settings;
-  std::function<void(const EngineExports&, const Records&)> feed;
+  using MakeSettings = std::function<Settings()>;
+  using Feed = std::function<void(const EngineExports&, const Records&)>;
+  // A rendering-road job: settings, then the export calls of the feed.
+  JobDefinition(MakeSettings makeSettings, Feed feedCalls)
+      : settings(std::move(makeSettings)), feed(std::move(feedCalls)) {}
+  // A spool-road job: settings, then the HPGL handed to debut in chunks of chunkBytes.
+  JobDefinition(MakeSettings makeSettings, std::function<std::string()> page, uint32_t chunk)
+      : settings(std::move(makeSettings)), hpgl(std::move(page)), chunkBytes(chunk) {}
+
+  MakeSettings settings;
+  Feed feed;
+  std::function<std::string()> hpgl;
+  uint32_t chunkBytes = 0;
 };
+
+// The settings of a spool-road job that writes its output to a named file: the name is filled in when
+// the job runs.
+Settings SpoolSettings() {
+  Settings record = BaseSettings(kVectorModes);
+  SetU16(record, s::ClassBlock(0) + s::kClassColourMode, 4);
+  SetU16(record, s::kOutputToFile, 1);
+  return record;
+}
 
 const std::map<std::string, JobDefinition>& Definitions() {
   static const std::map<std::string, JobDefinition> definitions = {
@@ -345,6 +400,15 @@ const std::map<std::string, JobDefinition>& Definitions() {
           FeedStrokes(e, r, 16);
           FeedBitRows(e, r, 200.0, 100.0, 120, 40, 0, 17);
         }}},
+      {"13-spool-corner-table", {SpoolSettings, [] { return SpoolPage(21); }, 1021}},
+      {"14-spool-profile",
+       {[] {
+          Settings record = SpoolSettings();
+          SetU16(record, s::kMotionWord, 0x0100);
+          SetU16(record, s::kOrientation, 5);
+          return record;
+        },
+        [] { return SpoolPage(22); }, 4096}},
   };
   return definitions;
 }
@@ -369,12 +433,49 @@ std::vector<std::string> JobNames() {
   return names;
 }
 
-std::string RunJob(const EngineExports& engine, const std::string& name, std::vector<uint8_t>* stream) {
+namespace {
+
+// Runs a spool-road job: the settings name outputPath as the output file; the HPGL goes to debut in
+// chunks, and the file is read back and removed.
+std::string RunSpoolJob(const EngineExports& engine, const JobDefinition& definition, const Records& records,
+                        Settings settings, const std::string& outputPath, std::vector<uint8_t>* stream) {
+  if (engine.spoolChunk == nullptr) return "debut is missing";
+  if (outputPath.size() + 1 > s::kOutputFileNameUnits) return "the output path is too long: " + outputPath;
+  for (size_t i = 0; i < outputPath.size(); ++i) {
+    SetU16(settings, s::kOutputFileName + 2 * i, static_cast<uint8_t>(outputPath[i]));
+  }
+  const std::string page = definition.hpgl();
+  const auto* bytes = reinterpret_cast<const uint8_t*>(page.data());
+  OstrelinContext* c = records.ctx();
+  for (size_t at = 0; at < page.size(); at += definition.chunkBytes) {
+    const size_t length = std::min<size_t>(definition.chunkBytes, page.size() - at);
+    engine.spoolChunk(nullptr, bytes + at, static_cast<uint32_t>(length), settings.data(), records.spool(), c,
+                      records.job());
+    if (c->lastError != 0) return "the spool job ended with error " + std::to_string(c->lastError - 1);
+  }
+  if (c->jobOpenFlag != 0) return "the job is still open after its page end";
+  std::ifstream in(outputPath, std::ios::binary);
+  stream->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.close();
+  std::error_code error;
+  std::filesystem::remove(outputPath, error);
+  if (stream->empty()) return "the output file " + outputPath + " is empty or missing";
+  return std::string();
+}
+
+}  // namespace
+
+std::string RunJob(const EngineExports& engine, const std::string& name, const std::string& workDirectory,
+                   std::vector<uint8_t>* stream) {
   const auto found = Definitions().find(name);
   if (found == Definitions().end()) return "no job named " + name;
   Records records(engine);
   if (!records.Ready()) return "the records could not be allocated";
   Settings settings = found->second.settings();
+  if (found->second.hpgl) {
+    const std::string outputPath = (std::filesystem::path(workDirectory) / (name + ".out")).string();
+    return RunSpoolJob(engine, found->second, records, std::move(settings), outputPath, stream);
+  }
   OstrelinContext* c = records.ctx();
   OstrelinSpool* s = records.spool();
   OstrelinJob* j = records.job();
@@ -407,7 +508,7 @@ int RunAllJobs(const EngineExports& engine, const std::string& outputDirectory,
   int failures = 0;
   for (const std::string& name : JobNames()) {
     std::vector<uint8_t> stream;
-    std::string problem = RunJob(engine, name, &stream);
+    std::string problem = RunJob(engine, name, outputDirectory, &stream);
     if (problem.empty()) {
       std::ofstream out(fs::path(outputDirectory) / (name + ".job"), std::ios::binary | std::ios::trunc);
       out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
