@@ -37,25 +37,34 @@ class CountingSpooler : public platform::Spooler {
   uint64_t bytes = 0;
 };
 
-std::string GeneratePage(size_t bytes) {
+// Writes the generated page to file, about `bytes` long, a piece at a time so that the generator holds
+// no copy of it (the peak memory is then the engine's). Returns the bytes written.
+size_t GeneratePage(FILE* file, size_t bytes) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int> coordinate(0, 20000);
-  std::string page = "IN;SP1;";
+  std::string piece = "IN;SP1;";
+  size_t written = 0;
   int pen = 1;
-  while (page.size() < bytes) {
+  while (written + piece.size() < bytes) {
     if (random() % 50 == 0) {
       pen = pen % 4 + 1;
-      page += "SP" + std::to_string(pen) + ";";
-      page += random() % 3 == 0 ? "LT2,4;" : "LT;";
+      piece += "SP" + std::to_string(pen) + ";";
+      piece += random() % 3 == 0 ? "LT2,4;" : "LT;";
     }
-    page += "PU" + std::to_string(coordinate(random)) + "," + std::to_string(coordinate(random)) + ";PD";
+    piece += "PU" + std::to_string(coordinate(random)) + "," + std::to_string(coordinate(random)) + ";PD";
     for (int i = 0; i < 8; ++i) {
-      if (i > 0) page += ",";
-      page += std::to_string(coordinate(random)) + "," + std::to_string(coordinate(random));
+      if (i > 0) piece += ",";
+      piece += std::to_string(coordinate(random)) + "," + std::to_string(coordinate(random));
     }
-    page += ";";
+    piece += ";";
+    if (piece.size() >= 65536) {
+      written += std::fwrite(piece.data(), 1, piece.size(), file);
+      piece.clear();
+    }
   }
-  return page + "PU;PG;";
+  piece += "PU;PG;";
+  written += std::fwrite(piece.data(), 1, piece.size(), file);
+  return written;
 }
 
 std::vector<uint8_t> Settings(bool profiled) {
@@ -86,12 +95,10 @@ const std::string& PageFile(size_t* size) {
   static std::string path;
   static size_t bytes = 0;
   if (path.empty()) {
-    const std::string page = GeneratePage(50u << 20);
-    bytes = page.size();
     char name[] = "/tmp/ostrelin-bench-XXXXXX";
     const int fd = mkstemp(name);
     FILE* file = fdopen(fd, "wb");
-    fwrite(page.data(), 1, page.size(), file);
+    bytes = GeneratePage(file, 50u << 20);
     fclose(file);
     path = name;
     std::atexit([] { std::remove(path.c_str()); });

@@ -27,6 +27,10 @@ void EncodeRecord(uint8_t out[kRecordBytes], const char* code, uint16_t value);
 void WriteRecord(Context& ctx, Job& job, const char* code, int32_t value);
 void WriteRecord32(Context& ctx, Job& job, const char* code, uint32_t value);
 
+// Writes one command record without showing anything: false when the sink did not take it. For the
+// abort path, whose sink may have failed already and must not report that failure a second time.
+bool WriteRecordQuietly(Job& job, const char* code, int32_t value);
+
 // Writes ASCII text without terminator.
 void WriteText(Context& ctx, Job& job, const char* text);
 

@@ -17,6 +17,21 @@ constexpr uint32_t kTransferBlock = 1000000;
 // Rounds half away from zero (2.5 -> 3, -2.5 -> -3). Values beyond the 32-bit range saturate;
 // NaN gives 0. Inline: the planners call it for every coordinate.
 inline int32_t RoundHalfAway(double value) {
+  // Inside the 32-bit range an integer conversion gives the whole part exactly (and faster than
+  // std::trunc), and the fraction value - whole is exact; the result is the one of the general path.
+  if (value > -2147483648.0 && value < 2147483648.0) {
+    const auto whole = static_cast<int64_t>(value);
+    const double fraction = value - static_cast<double>(whole);
+    int64_t rounded = whole;
+    if (fraction >= 0.5) {
+      ++rounded;
+    } else if (fraction <= -0.5) {
+      --rounded;
+    }
+    if (rounded >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (rounded <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(rounded);
+  }
   if (std::isnan(value)) return 0;
   const double truncated = std::trunc(value);
   double rounded = truncated;

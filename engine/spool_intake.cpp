@@ -43,6 +43,7 @@ void ReleaseSpoolJob(Context& ctx, Spool& spool, Job& job) {
   spool.readPos = nullptr;
   spool.dataEnd = nullptr;
   CloseStreamField(&ctx.plotFile);
+  if (ctx.printerDC != nullptr) platform::spooler().DeletePrinterDC(ctx.printerDC);
   ctx.printerDC = nullptr;
   FreeBlock(job.workRow);
   job.workRow = nullptr;
@@ -103,7 +104,12 @@ void TakeFirstChunk(Context& ctx, Spool& spool, Job& job, void* printer, const u
   ctx.plotFile = plot;
   hpgl::PrepareHpglState(ctx, spool, job);
   AllocateUnderlay(ctx);
+  // The printer's device context, on which fills make their bitmaps; without one they use the screen's.
   ctx.printerDC = nullptr;
+  std::string printerName;
+  if (printer != nullptr && platform::spooler().GetPrinterName(printer, &printerName)) {
+    ctx.printerDC = platform::spooler().CreatePrinterDC(printerName.c_str());
+  }
 }
 
 // A later chunk: the unread bytes move to the start of the buffer and the chunk follows them.
@@ -320,14 +326,9 @@ void EndSeries(Context& ctx, Spool& spool, Job& job, void* printer, const uint8_
 }  // namespace
 
 void AbortSpoolJob(Context& ctx, Spool& spool, Job& job, void* printer) {
-  try {
-    if (job.outputSink != nullptr) {
-      WriteRecord(ctx, job, "AI", 0);
-      WriteRecord(ctx, job, "JF", 0);
-    }
-  } catch (const EngineAbort&) {
-    // The sink failed already; the closing records cannot reach it either.
-  }
+  // When the sink itself has failed, its failure has been shown once already: the closing records
+  // go without a message of their own.
+  if (job.outputSink != nullptr && WriteRecordQuietly(job, "AI", 0)) WriteRecordQuietly(job, "JF", 0);
   if (SinkIsPrinter(job) && job.outputSink != nullptr) {
     if (!platform::spooler().AbortPrinter(printer != nullptr ? printer : job.outputSink)) {
       ShowError(ctx, ErrorKind::kSpooler);

@@ -1,6 +1,6 @@
 // Fuzz target for the spool road: arbitrary bytes cut into chunks and handed to debut, with settings
-// taken from the input's first bytes, then the open job is ended. Any crash, leak or sanitizer report is
-// a finding.
+// taken from the input's first bytes, then the open job is ended. Any crash, leak, sanitizer report,
+// engine block, descriptor or scratch file left behind is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,35 +9,12 @@
 
 #include "engine/settings_layout.h"
 #include "engine/spool_intake.h"
+#include "fuzz/fuzz_platform.h"
 #include "ostrelin/ostrelin.h"
-#include "platform/platform.h"
 
 namespace {
 
 using namespace ostrelin;
-
-// Keeps message boxes and printer output away from the terminal and the disk.
-class Quiet : public platform::MessageSink {
- public:
-  void Show(const char*, uint32_t) override {}
-};
-
-class NullSpooler : public platform::Spooler {
- public:
-  bool GetPrinterName(void*, std::string* name) override {
-    *name = "Fuzz";
-    return true;
-  }
-  bool GetPrinterData(void*, const char*, void*, uint32_t, uint32_t*) override { return false; }
-  bool SetPrinterData(void*, const char*, uint32_t, const void*, uint32_t) override { return true; }
-  void* OpenPrinter(const char*, uint32_t) override { return this; }
-  bool ClosePrinter(void*) override { return true; }
-  bool WritePrinter(void*, const void*, uint32_t size, uint32_t* written) override {
-    *written = size;
-    return true;
-  }
-  bool AbortPrinter(void*) override { return true; }
-};
 
 std::vector<uint8_t> Settings(uint8_t shape) {
   namespace s = settings;
@@ -66,11 +43,9 @@ std::vector<uint8_t> Settings(uint8_t shape) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Quiet quiet;
-  static NullSpooler spooler;
-  platform::InstallMessages(&quiet);
-  platform::InstallSpooler(&spooler);
+  static fuzz::Platform platform;
   if (size < 2) return 0;
+  const int descriptors = fuzz::OpenDescriptors();
   std::vector<uint8_t> record = Settings(data[0]);
   const size_t chunk = 1 + data[1] * 37u;
   data += 2;
@@ -89,5 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::free(ctx);
   std::free(spool);
   std::free(job);
+  platform.CheckClean(descriptors);
   return 0;
 }

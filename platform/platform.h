@@ -86,6 +86,11 @@ class Spooler {
   virtual bool WritePrinter(void* printer, const void* data, uint32_t size, uint32_t* written) = 0;
   // Discards the printer's current print job.
   virtual bool AbortPrinter(void* printer) = 0;
+  // A device context for the named printer (no driver name, no output, no device mode), or nullptr.
+  // The native spooler's unless a replacement provides its own.
+  virtual void* CreatePrinterDC(const char* name);
+  // Deletes a device context made by CreatePrinterDC.
+  virtual void DeletePrinterDC(void* dc);
 };
 
 // Message boxes: every fatal error shows its text here.
@@ -142,10 +147,43 @@ enum class StretchMode {
   kColourOnColour,
 };
 
+// A vertex of a polygon in the pixels of a polygon bitmap: x to the right, y down from the top row.
+struct PolygonPoint {
+  int32_t x;
+  int32_t y;
+};
+
+// Vertices lie within +-kPolygonCoordinateLimit on both axes (the device space of the graphics system).
+constexpr int32_t kPolygonCoordinateLimit = 1 << 27;
+
+// A one-bit bitmap on a memory context, all 0 when made, in which polygons are drawn with alternate
+// (even-odd) filling and a one-pixel outline: pixels inside a polygon or on its outline become 1.
+class PolygonBitmap {
+ public:
+  virtual ~PolygonBitmap() = default;
+  // Draws one polygon of count points, closed from its last point back to its first.
+  virtual bool Polygon(const PolygonPoint* points, int32_t count) = 0;
+  // Draws polygons together (a point inside an even number of them stays 0): counts[i] points each,
+  // taken from points one polygon after the other.
+  virtual bool PolyPolygon(const PolygonPoint* points, const int32_t* counts, int32_t polygons) = 0;
+  // Bytes of one row as ReadBits gives it: the width in bits rounded up to a multiple of 16.
+  virtual int32_t RowBytes() const = 0;
+  // Copies the whole bitmap into bits (size must be RowBytes() x height): top row first, the leftmost
+  // pixel of each byte in its high bit.
+  virtual bool ReadBits(void* bits, size_t size) = 0;
+};
+
+// Bytes of one row of a polygon bitmap of width pixels.
+constexpr int64_t PolygonRowBytes(int32_t width) { return (static_cast<int64_t>(width) + 15) / 16 * 2; }
+
 // The graphics of a printer's device contexts.
 class Graphics {
  public:
   virtual ~Graphics() = default;
+  // A polygon bitmap of width x height pixels on a memory context made from printerDC, or from the
+  // screen's device context when printerDC is null; nullptr when a context, the bitmap or its pen
+  // cannot be had. The native graphics' unless a replacement provides its own.
+  virtual PolygonBitmap* CreatePolygonBitmap(void* printerDC, int32_t width, int32_t height);
   // Resamples the whole source bitmap into the whole destination bitmap on the device contexts of the
   // named printer. destinationBits receives every row of the destination (bottom row first); false,
   // with destinationBits in an unspecified state, when a context, bitmap or buffer cannot be had.

@@ -27,6 +27,13 @@ bool CloseStream(Stream* stream) {
   return closed;
 }
 
+// Replacements that leave the later additions to a service alone get the native behaviour for them.
+void* Spooler::CreatePrinterDC(const char* name) { return NativeSpooler().CreatePrinterDC(name); }
+void Spooler::DeletePrinterDC(void* dc) { NativeSpooler().DeletePrinterDC(dc); }
+PolygonBitmap* Graphics::CreatePolygonBitmap(void* printerDC, int32_t width, int32_t height) {
+  return NativeGraphics().CreatePolygonBitmap(printerDC, width, height);
+}
+
 Files& files() { return gFiles != nullptr ? *gFiles : NativeFiles(); }
 Memory& memory() { return gMemory != nullptr ? *gMemory : NativeMemory(); }
 Spooler& spooler() { return gSpooler != nullptr ? *gSpooler : NativeSpooler(); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/commands.h"
+#include "tools/font_sheet.h"
 #include "tools/render.h"
 #include "tools/job_info.h"
 #include "tools/preview.h"
@@ -168,6 +169,25 @@ int main(int argc, char** argv) {
       "minutes and seconds from the job's \"TE\" estimate.\n\nExamples:\n  ostrelin info job.bin\n"
       "  ostrelin info job.bin --json");
   info->callback([&] { action = [&] { return tools::Info(infoArguments); }; });
+
+  tools::FontSheetArguments fontSheetArguments;
+  CLI::App* fontSheet = app.add_subcommand(
+      "font-sheet",
+      "Draw every glyph of the label font's character sets on its grid, with its code, to check the font by eye");
+  fontSheet->add_option("-o,--output", fontSheetArguments.output, "PNG file to write (\"-\" for standard output)")
+      ->required();
+  fontSheet->add_option("--set", fontSheetArguments.options.set, "Draw only character set N, 0 to 7 (default: all)")
+      ->check(CLI::Range(0, 7));
+  fontSheet->add_option("--step", fontSheetArguments.options.stepPixels,
+                        "Pixels per glyph grid step (default 6; a capital is 4 x 6 steps)")
+      ->check(CLI::Range(tools::kMinSheetStepPixels, tools::kMaxSheetStepPixels));
+  fontSheet->footer(
+      "Codes 32 to 127 of each set, 16 to a row. Each cell shows the grid the glyphs are drawn on (gx -1 to 6\n"
+      "across, gy -4 to 11 up) in light grey, the baseline and cap height in light blue, the x-height dotted;\n"
+      "the code is printed under the cell, in red for a non-spacing character (it overprints the character\n"
+      "before it). A set 0 label draws its bytes 128 to 255 from set 7, at the byte less 128.\n\nExamples:\n"
+      "  ostrelin font-sheet -o sheet.png\n  ostrelin font-sheet -o set2.png --set 2 --step 10");
+  fontSheet->callback([&] { action = [&] { return tools::FontSheet(fontSheetArguments); }; });
 
   try {
     app.parse(argc, argv);

@@ -321,21 +321,33 @@ bool Utf16FromUtf8(std::string_view text, std::vector<uint16_t>* units) {
 
 // ---- record to JSON ----
 
-Json FileNameToJson(const s::View& view, Coverage& covered) {
-  std::vector<uint16_t> units;
+constexpr const char* kFileNameKey = "outputFileName";
+constexpr const char* kFileNameHexKey = "outputFileNameHex";
+constexpr size_t kFileNameBytes = 2 * s::kOutputFileNameUnits;
+
+// The units of the output file name before its terminating zero, and the name as UTF-8; false when the
+// field holds no zero within its 260 units or the units are not valid UTF-16.
+bool FileNameText(const s::View& view, std::vector<uint16_t>* units, std::string* text) {
   for (size_t i = 0;; ++i) {
-    if (i == s::kOutputFileNameUnits) {
-      throw UsageError("outputFileName: no terminating zero within " +
-                       std::to_string(s::kOutputFileNameUnits) + " units");
-    }
+    if (i == s::kOutputFileNameUnits) return false;
     const uint16_t unit = view.U16(s::kOutputFileName + 2 * i);
     if (unit == 0) break;
-    units.push_back(unit);
+    units->push_back(unit);
   }
-  Cover(covered, s::kOutputFileName, 2 * (units.size() + 1));
+  return Utf8FromUtf16(*units, text);
+}
+
+// Adds the output file name to json: as text when it has a text form, else as the field's raw bytes.
+void FileNameToJson(const s::View& view, Coverage& covered, Json& json) {
+  std::vector<uint16_t> units;
   std::string text;
-  if (!Utf8FromUtf16(units, &text)) throw UsageError("outputFileName: not valid UTF-16");
-  return text;
+  if (FileNameText(view, &units, &text)) {
+    json[kFileNameKey] = text;
+    Cover(covered, s::kOutputFileName, 2 * (units.size() + 1));
+    return;
+  }
+  json[kFileNameHexKey] = Hex(view.Bytes(s::kOutputFileName), kFileNameBytes);
+  Cover(covered, s::kOutputFileName, kFileNameBytes);
 }
 
 Json FlagsToJson(const s::View& view, Coverage& covered) {
@@ -418,8 +430,8 @@ std::string Join(const char* group, const char* name) {
   return group == nullptr ? std::string(name) : std::string(group) + "." + name;
 }
 
-void FileNameFromJson(const Json& value, s::Editor& editor, Coverage& covered) {
-  const std::string path = "outputFileName";
+void FileNameTextFromJson(const Json& value, s::Editor& editor, Coverage& covered) {
+  const std::string path = kFileNameKey;
   if (!value.is_string()) throw UsageError(path + ": expected a string, got " + value.dump());
   std::vector<uint16_t> units;
   if (!Utf16FromUtf8(value.get_ref<const std::string&>(), &units))
@@ -433,6 +445,38 @@ void FileNameFromJson(const Json& value, s::Editor& editor, Coverage& covered) {
   units.push_back(0);
   for (size_t i = 0; i < units.size(); ++i) editor.SetU16(s::kOutputFileName + 2 * i, units[i]);
   Cover(covered, s::kOutputFileName, 2 * units.size());
+}
+
+// The raw form, for names without a text form only, so that every record has exactly one JSON form.
+void FileNameHexFromJson(const Json& value, s::Editor& editor, Coverage& covered) {
+  const std::string path = kFileNameHexKey;
+  const std::vector<uint8_t> bytes = BytesFromHex(value, path);
+  if (bytes.size() != kFileNameBytes) {
+    throw UsageError(path + ": expected " + std::to_string(2 * kFileNameBytes) + " hex digits (" +
+                     std::to_string(kFileNameBytes) + " bytes), got " + std::to_string(2 * bytes.size()));
+  }
+  std::memcpy(editor.Bytes(s::kOutputFileName), bytes.data(), bytes.size());
+  std::vector<uint16_t> units;
+  std::string text;
+  if (FileNameText(editor, &units, &text)) {
+    throw UsageError(path + ": holds a terminated name that " + kFileNameKey + " can give as text");
+  }
+  Cover(covered, s::kOutputFileName, kFileNameBytes);
+}
+
+// Exactly one of the two forms of the output file name.
+void FileNameFromJson(const Json& json, s::Editor& editor, Coverage& covered) {
+  const auto text = json.find(kFileNameKey);
+  const auto hex = json.find(kFileNameHexKey);
+  if (text != json.end() && hex != json.end()) {
+    throw UsageError(std::string(kFileNameKey) + ": give either " + kFileNameKey + " or " + kFileNameHexKey +
+                     ", not both");
+  }
+  if (hex != json.end()) {
+    FileNameHexFromJson(*hex, editor, covered);
+  } else {
+    FileNameTextFromJson(Member(json, kFileNameKey, kFileNameKey), editor, covered);
+  }
 }
 
 void FlagsFromJson(const Json& value, s::Editor& editor, Coverage& covered) {
@@ -512,7 +556,7 @@ Json SettingsToJson(const uint8_t* record) {
         Cover(covered, field.offset, 16);
         break;
       case FieldType::kFileName:
-        json[field.name] = FileNameToJson(view, covered);
+        FileNameToJson(view, covered, json);
         break;
       case FieldType::kFlags:
         json[field.name] = FlagsToJson(view, covered);
@@ -542,7 +586,7 @@ Json SettingsToJson(const uint8_t* record) {
 
 std::vector<uint8_t> SettingsFromJson(const Json& json) {
   if (!json.is_object()) throw UsageError("expected a JSON object of settings");
-  std::set<std::string> topLevel;
+  std::set<std::string> topLevel{kFileNameHexKey};
   for (const Field& field : kFields) topLevel.insert(field.group != nullptr ? field.group : field.name);
   CheckKeys(json, topLevel, "");
   for (const Field& field : kFields) {
@@ -564,6 +608,10 @@ std::vector<uint8_t> SettingsFromJson(const Json& json) {
       if (found != json.end()) UnusedFromJson(*found, record.data(), covered);
       continue;
     }
+    if (field.type == FieldType::kFileName) {
+      FileNameFromJson(json, editor, covered);
+      continue;
+    }
     const Json& value = field.group == nullptr ? Member(json, field.name, path)
                                                : Member(json.at(field.group), field.name, path);
     switch (field.type) {
@@ -574,9 +622,6 @@ std::vector<uint8_t> SettingsFromJson(const Json& json) {
         Cover(covered, field.offset, 16);
         break;
       }
-      case FieldType::kFileName:
-        FileNameFromJson(value, editor, covered);
-        break;
       case FieldType::kFlags:
         FlagsFromJson(value, editor, covered);
         break;

@@ -4,14 +4,18 @@
 // kind are grouped: "motion" (the motion word's two bytes), "flags" (the flag word's bits as booleans),
 // "rasterOptions" (A1..A8 and B1..B6), "classes" (8 objects merging each class's two blocks), "factor"
 // and "passThrough" (values the engine only forwards to the job header, keyed by their byte offset).
-// The identification bytes are a hex string, the output file name a string.
+// The identification bytes are a hex string, the output file name a string ("outputFileName"). A name
+// that has no text form (no terminating zero within its 260 UTF-16 units, or units that are not valid
+// UTF-16) is given instead as "outputFileNameHex": the field's 520 bytes as they stand in the record
+// (each unit little-endian), 1040 hex digits; that form is accepted back only for such a name, so that
+// every record has exactly one JSON form.
 //
 // The round trip is exact for the whole record: bytes the engine ignores are kept in "unusedBytes", a
 // list of {"offset", "hex"} entries, one per stretch of ignored bytes that holds something other than
 // zero (from its first to its last non-zero byte); flag bits without a meaning are kept in
 // "flags.unusedBits". Both are left out when zero, and default to zero when absent.
 // SettingsToJson(SettingsFromJson(j)) == j for every JSON that SettingsToJson produces, and
-// SettingsFromJson(SettingsToJson(r)) == r for every record r with a terminated output file name.
+// SettingsFromJson(SettingsToJson(r)) == r for every record r.
 #pragma once
 
 #include <cstdint>
@@ -23,13 +27,12 @@ namespace ostrelin::tools {
 
 using Json = nlohmann::ordered_json;
 
-// The JSON form of a record of settings::kRecordSize bytes. Throws UsageError when the output file
-// name has no terminating zero within its 260 units or is not valid UTF-16.
+// The JSON form of a record of settings::kRecordSize bytes; every record has one.
 Json SettingsToJson(const uint8_t* record);
 
-// The record described by json. Every named field is required; unknown fields, values outside the
-// field's type, and unusedBytes entries that overlap a field or each other are refused with a
-// UsageError naming the field.
+// The record described by json. Every named field is required (the output file name in one of its two
+// forms); unknown fields, values outside the field's type, and unusedBytes entries that overlap a field
+// or each other are refused with a UsageError naming the field.
 std::vector<uint8_t> SettingsFromJson(const Json& json);
 
 // The settings of a sensible machine (see the comment on the definition).

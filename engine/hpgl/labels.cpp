@@ -25,6 +25,13 @@ constexpr float kPlotterUnitsPerCm = 400.0f;
 constexpr float kDefaultWidthPercent = 0.75f;
 constexpr float kDefaultHeightPercent = 1.5f;
 
+// The current plotter position as it was before the rotation of RO. Labels start there: the point
+// output rotates every glyph point, and a start taken after the rotation would be rotated twice.
+void LabelStart(const Context& ctx, float* x, float* y) {
+  *x = ctx.rotationFlag != 0 ? ctx.plotterUnrotatedX : ctx.plotterX;
+  *y = ctx.rotationFlag != 0 ? ctx.plotterUnrotatedY : ctx.plotterY;
+}
+
 // The glyph of a code in the current set; codes that have none there become a space.
 const uint8_t* ChooseGlyph(const Context& ctx, int code, int* set) {
   const int current = ctx.label.currentSet;
@@ -182,8 +189,9 @@ void ResetLabels(Context& ctx) {
   label.slant = 0.0f;
   label.currentSet = 0;
   label.origin = 1;
-  label.lineStart[0] = label.pen[0] = ctx.plotterX;
-  label.lineStart[1] = label.pen[1] = ctx.plotterY;
+  LabelStart(ctx, &label.pen[0], &label.pen[1]);
+  label.lineStart[0] = label.pen[0];
+  label.lineStart[1] = label.pen[1];
   label.originOffset[0] = 0.0f;
   label.originOffset[1] = 0.0f;
   RecomputeLabelGeometry(ctx);
@@ -210,10 +218,7 @@ void RecomputeLabelGeometry(Context& ctx) {
   label.lineAdvance[1] = static_cast<float>(-line * c);
 }
 
-void SetLabelLineStart(Context& ctx) {
-  ctx.label.lineStart[0] = ctx.plotterX;
-  ctx.label.lineStart[1] = ctx.plotterY;
-}
+void SetLabelLineStart(Context& ctx) { LabelStart(ctx, &ctx.label.lineStart[0], &ctx.label.lineStart[1]); }
 
 void DrawCharacter(Context& ctx, Job& job, int code) {
   ctx.effectiveLineType = 7;
@@ -249,8 +254,9 @@ void DrawSymbol(Context& ctx, Job& job, int code) {
   }
   label.originOffset[0] = points == 0 ? 0.0f : static_cast<float>(-sumX / points);
   label.originOffset[1] = points == 0 ? 0.0f : static_cast<float>(-sumY / points);
-  const float centreX = ctx.plotterX;
-  const float centreY = ctx.plotterY;
+  float centreX;
+  float centreY;
+  LabelStart(ctx, &centreX, &centreY);
   label.pen[0] = centreX;
   label.pen[1] = centreY;
   DrawCharacter(ctx, job, code);
@@ -259,8 +265,7 @@ void DrawSymbol(Context& ctx, Job& job, int code) {
 
 void DrawLabel(Context& ctx, Job& job, const uint8_t* text, size_t length, int kind) {
   auto& label = ctx.label;
-  label.pen[0] = ctx.plotterX;
-  label.pen[1] = ctx.plotterY;
+  LabelStart(ctx, &label.pen[0], &label.pen[1]);
   ApplyLabelOrigin(ctx, text, length, kind);
   const bool vertical = label.verticalFlag != 0;
   for (size_t i = 0; i < length; ++i) {
@@ -399,8 +404,7 @@ void Label(Interp& in) {
   Context& ctx = in.ctx;
   in.ReadText();
   DrawLabel(ctx, in.job, ctx.labelText, static_cast<size_t>(ctx.labelLength), kLabelLine);
-  ctx.userX = ctx.plotterX;
-  ctx.userY = ctx.plotterY;
+  LabelStart(ctx, &ctx.userX, &ctx.userY);
   if (ctx.scalingFlag != 0) ToUser(ctx, &ctx.userX, &ctx.userY);
 }
 
@@ -420,9 +424,11 @@ void CharacterPlot(Interp& in) {
     return;
   }
   const auto& label = ctx.label;
-  OutputPoint(ctx, in.job, kPointPenUp,
-              ctx.plotterX + spaces * label.charAdvance[0] - lines * label.lineAdvance[0],
-              ctx.plotterY + spaces * label.charAdvance[1] - lines * label.lineAdvance[1], false);
+  float x;
+  float y;
+  LabelStart(ctx, &x, &y);
+  OutputPoint(ctx, in.job, kPointPenUp, x + spaces * label.charAdvance[0] - lines * label.lineAdvance[0],
+              y + spaces * label.charAdvance[1] - lines * label.lineAdvance[1], false);
 }
 
 /* UC: a character drawn from grid steps. Values of 99 or more put the pen down, -99 or less lift
@@ -431,8 +437,7 @@ void CharacterPlot(Interp& in) {
 void UserCharacter(Interp& in) {
   Context& ctx = in.ctx;
   auto& label = ctx.label;
-  label.pen[0] = ctx.plotterX;
-  label.pen[1] = ctx.plotterY;
+  LabelStart(ctx, &label.pen[0], &label.pen[1]);
   ctx.effectiveLineType = 7;
   double x = static_cast<double>(label.pen[0]) + label.originOffset[0];
   double y = static_cast<double>(label.pen[1]) + label.originOffset[1];

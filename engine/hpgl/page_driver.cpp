@@ -4,10 +4,13 @@
 
 #include <cmath>
 
+#include "engine/hpgl/arcs.h"
+#include "engine/hpgl/encoded_polyline.h"
 #include "engine/hpgl/labels.h"
 #include "engine/hpgl/line_types.h"
 #include "engine/hpgl/plot_file.h"
 #include "engine/hpgl/plotter_state.h"
+#include "engine/hpgl/polygons.h"
 #include "engine/hpgl/raster_escape.h"
 #include "engine/hpgl/reader.h"
 
@@ -61,8 +64,8 @@ void ThreeDimensionalPoint(Interp& in) {
     y += ctx.userY;
     z += ctx.userZ;
   }
-  ctx.plotterX = x;
-  ctx.plotterY = y;
+  ctx.plotterX = ctx.plotterUnrotatedX = x;
+  ctx.plotterY = ctx.plotterUnrotatedY = y;
   ctx.userX = x;
   ctx.userY = y;
   ctx.userZ = z;
@@ -92,16 +95,6 @@ void SymbolMode(Interp& in) {
       in.ctx.symbolCharacter = static_cast<uint8_t>(c);
       return;
     }
-  }
-}
-
-// PE: the encoded data run to ";"; the fraction flag ">" takes the character after it whatever it is.
-void SkipEncodedPolyline(Interp& in) {
-  Trace("Not supported yet: PE\n");
-  for (;;) {
-    const int c = in.Next();
-    if (c == ';') return;
-    if (c == '>' || c == 190) in.Next();
   }
 }
 
@@ -158,8 +151,6 @@ void BangCommand(Interp& in) {
       return;
   }
 }
-
-void NotSupportedYet(int code) { Trace("Not supported yet: %c%c\n", code >> 8, code & 0xFF); }
 
 // Runs the command whose first letter has been taken.
 void DispatchCommand(Interp& in, int first) {
@@ -334,21 +325,43 @@ void DispatchCommand(Interp& in, int first) {
     case Code('U', 'C'):
       UserCharacter(in);
       return;
-    // Commands read whole, without their effect yet.
-    case Code('P', 'E'):
-      SkipEncodedPolyline(in);
-      return;
+    // Curves, outlines and encoded polylines.
     case Code('A', 'A'):
+      Arc(in, false);
+      SetLabelLineStart(ctx);
+      return;
     case Code('A', 'R'):
-    case Code('C', 'I'):
+      Arc(in, true);
+      SetLabelLineStart(ctx);
+      return;
     case Code('E', 'A'):
+      EdgeRectangle(in);
+      SetLabelLineStart(ctx);
+      return;
+    case Code('C', 'I'):
+      Circle(in);
+      return;
     case Code('E', 'W'):
+      EdgeWedge(in);
+      return;
     case Code('Z', 'C'):
+      ThreePointArc(in);
+      return;
+    case Code('P', 'E'):
+      EncodedPolyline(in);
+      return;
+    // Polygons and fills.
     case Code('P', 'M'):
+      PolygonMode(in);
+      return;
     case Code('E', 'P'):
+      EdgePolygon(in);
+      return;
     case Code('F', 'P'):
+      FillPolygon(in);
+      return;
     case Code('R', 'R'):
-      NotSupportedYet(code);
+      FillRectangle(in);
       return;
     default:
       // Not a command: the second character may start the next one.

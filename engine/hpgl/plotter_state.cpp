@@ -55,9 +55,10 @@ void PlotSizeCorner(const Context& ctx, float x, float y, bool rotate, float* ou
 }
 
 void AppendPolygonPoint(Context& ctx, Job& job, int kind, float x, float y) {
+  // A full buffer ends the job: a polygon missing points would be filled as another shape.
   if (job.pointCount >= OSTRELIN_MAX_POINTS) {
-    Trace("Polygon buffer full -- point (%g, %g) dropped\n", static_cast<double>(x), static_cast<double>(y));
-    return;
+    Trace("Polygon buffer full at point (%g, %g)\n", static_cast<double>(x), static_cast<double>(y));
+    Fail(ctx, ErrorKind::kMemory);
   }
   float* point = job.points[job.pointCount++];
   point[0] = kind == kPointPenUp ? x + kPolygonPenUpMark : x;
@@ -66,7 +67,6 @@ void AppendPolygonPoint(Context& ctx, Job& job, int kind, float x, float y) {
   job.polygonMinY = std::min(job.polygonMinY, y);
   job.polygonMaxX = std::max(job.polygonMaxX, x);
   job.polygonMaxY = std::max(job.polygonMaxY, y);
-  (void)ctx;
 }
 
 }  // namespace
@@ -74,8 +74,8 @@ void AppendPolygonPoint(Context& ctx, Job& job, int kind, float x, float y) {
 void PrepareHpglState(Context& ctx, Spool& spool, Job& job) {
   ctx.selectedLineType = 7;
   ctx.effectiveLineType = 7;
-  ctx.plotterX = 0.0f;
-  ctx.plotterY = 0.0f;
+  ctx.plotterX = ctx.plotterUnrotatedX = 0.0f;
+  ctx.plotterY = ctx.plotterUnrotatedY = 0.0f;
   ctx.previousX = 0.0f;
   ctx.previousY = 0.0f;
   ctx.p1X = ctx.clipX1 = ctx.userMinX = kDefaultP1X;
@@ -149,8 +149,8 @@ void ResetPlotter(Context& ctx, Job& job) {
   ctx.scalingFlag = 0;
   ctx.scaleX = 1.0f;
   ctx.scaleY = 1.0f;
-  ctx.plotterX = 0.0f;
-  ctx.plotterY = 0.0f;
+  ctx.plotterX = ctx.plotterUnrotatedX = 0.0f;
+  ctx.plotterY = ctx.plotterUnrotatedY = 0.0f;
   ctx.tickPositive = 0.005f;
   ctx.tickNegative = 0.005f;
   ctx.symbolCharacter = 0;
@@ -179,12 +179,16 @@ void Rotate(const Context& ctx, float* x, float* y) {
 void OutputPoint(Context& ctx, Job& job, int kind, float x, float y, bool scale) {
   if (ctx.pageEndFlag != 0) return;
   if (scale) ToPlotter(ctx, &x, &y);
+  const float unrotatedX = x;
+  const float unrotatedY = y;
   if (ctx.rotationFlag != 0) Rotate(ctx, &x, &y);
   if (job.polygonMode != 0) {
     AppendPolygonPoint(ctx, job, kind, x, y);
   } else {
     ctx.plotterX = x;
     ctx.plotterY = y;
+    ctx.plotterUnrotatedX = unrotatedX;
+    ctx.plotterUnrotatedY = unrotatedY;
     if (kind == kPointPenUp) {
       WritePointRecord(ctx, kOpPenUp, x, y);
     } else {
@@ -281,7 +285,6 @@ void PlotPairs(Interp& in, int command) {
       ctx.penDownFlag = 0;
       break;
   }
-  const int drawKind = ctx.penDownFlag != 0 ? kPointPenDown : kPointPenUp;
   for (;;) {
     float x;
     float y;
@@ -291,32 +294,37 @@ void PlotPairs(Interp& in, int command) {
       x += ctx.userX;
       y += ctx.userY;
     }
-    const bool scale = ctx.scalingFlag != 0;
-    if (ctx.clippingFlag != 0) {
-      double x1 = ctx.userX;
-      double y1 = ctx.userY;
-      double x2 = x;
-      double y2 = y;
-      const double wx1 = ctx.clipX1;
-      const double wx2 = ctx.clipX2;
-      const double wy1 = ctx.clipY1;
-      const double wy2 = ctx.clipY2;
-      if (!ClipSegment(std::min(wx1, wx2), std::min(wy1, wy2), std::max(wx1, wx2), std::max(wy1, wy2), &x1,
-                       &y1, &x2, &y2)) {
-        OutputPoint(ctx, in.job, kPointPenUp, x, y, scale);
-      } else {
-        if (x1 != static_cast<double>(ctx.userX) || y1 != static_cast<double>(ctx.userY)) {
-          OutputPoint(ctx, in.job, kPointPenUp, static_cast<float>(x1), static_cast<float>(y1), scale);
-        }
-        OutputPoint(ctx, in.job, drawKind, static_cast<float>(x2), static_cast<float>(y2), scale);
-      }
-    } else {
-      OutputPoint(ctx, in.job, drawKind, x, y, scale);
-    }
-    ctx.userX = x;
-    ctx.userY = y;
-    if (ctx.symbolCharacter != 0) DrawSymbol(ctx, in.job, ctx.symbolCharacter);
+    PlotTarget(ctx, in.job, x, y);
   }
+}
+
+void PlotTarget(Context& ctx, Job& job, float x, float y) {
+  const int drawKind = ctx.penDownFlag != 0 ? kPointPenDown : kPointPenUp;
+  const bool scale = ctx.scalingFlag != 0;
+  if (ctx.clippingFlag != 0) {
+    double x1 = ctx.userX;
+    double y1 = ctx.userY;
+    double x2 = x;
+    double y2 = y;
+    const double wx1 = ctx.clipX1;
+    const double wx2 = ctx.clipX2;
+    const double wy1 = ctx.clipY1;
+    const double wy2 = ctx.clipY2;
+    if (!ClipSegment(std::min(wx1, wx2), std::min(wy1, wy2), std::max(wx1, wx2), std::max(wy1, wy2), &x1, &y1,
+                     &x2, &y2)) {
+      OutputPoint(ctx, job, kPointPenUp, x, y, scale);
+    } else {
+      if (x1 != static_cast<double>(ctx.userX) || y1 != static_cast<double>(ctx.userY)) {
+        OutputPoint(ctx, job, kPointPenUp, static_cast<float>(x1), static_cast<float>(y1), scale);
+      }
+      OutputPoint(ctx, job, drawKind, static_cast<float>(x2), static_cast<float>(y2), scale);
+    }
+  } else {
+    OutputPoint(ctx, job, drawKind, x, y, scale);
+  }
+  ctx.userX = x;
+  ctx.userY = y;
+  if (ctx.symbolCharacter != 0) DrawSymbol(ctx, job, ctx.symbolCharacter);
 }
 
 void InputP1P2(Interp& in) {
@@ -442,8 +450,8 @@ void RotateCoordinates(Interp& in) {
     float x;
     float y;
     PlotSizeCorner(ctx, corner[0], corner[1], false, &x, &y);
-    ctx.plotterX = x;
-    ctx.plotterY = y;
+    ctx.plotterX = ctx.plotterUnrotatedX = x;
+    ctx.plotterY = ctx.plotterUnrotatedY = y;
     Rotate(ctx, &x, &y);
     WidenExtent(ctx, x, y);
   }

@@ -58,6 +58,11 @@ uint8_t ColourClass(uint8_t red, uint8_t green, uint8_t blue);
 // Selects a pen as SP does (also the pen selector of encoded polylines).
 void SelectPen(Context& ctx, Job& job, float pen, bool given);
 
+// Plots one absolute target in user units as PA, PR, PD and PU do: clipped to the window when clipping
+// is on, drawn or moved as the pen-down flag says, with the symbol of symbol mode; the target (not
+// clipped) becomes the current user position.
+void PlotTarget(Context& ctx, Job& job, float x, float y);
+
 // Command handlers.
 void PlotPairs(Interp& in, int command);  // command: 'A', 'R', 'D' or 'U' (PA, PR, PD, PU)
 void InputP1P2(Interp& in);               // IP

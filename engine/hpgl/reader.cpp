@@ -99,7 +99,8 @@ void Interp::Skip(int64_t count) {
   if (pos_ - 1 >= stopFrom_) spool.stopFlag = 1;
 }
 
-bool Interp::ReadNumber(float* value) {
+bool Interp::ReadNumber(float* value, bool* malformed) {
+  *malformed = false;
   int c;
   for (;;) {
     c = Next();
@@ -133,7 +134,9 @@ bool Interp::ReadNumber(float* value) {
     return true;
   }
   pos_ = start + 1;
-  return ReadNumberText(c, value);
+  if (ReadNumberText(c, value)) return true;
+  *malformed = true;
+  return false;
 }
 
 bool Interp::ReadNumberText(int first, float* value) {

@@ -72,7 +72,13 @@ class Interp {
   // Reads one number: false (no number) at ";" (consumed), before a letter, ESC or "!" (left
   // unread), or for a text that does not convert ("-", "."); other characters before the number are
   // skipped. After its first character a number takes only digits and ".".
-  bool ReadNumber(float* value);
+  bool ReadNumber(float* value) {
+    bool malformed;
+    return ReadNumber(value, &malformed);
+  }
+
+  // As ReadNumber; *malformed tells a text that does not convert ("-", ".") from an absent number.
+  bool ReadNumber(float* value, bool* malformed);
 
   // Reads up to count numbers into values; returns how many were read before the first missing one.
   int ReadNumbers(float* values, int count);

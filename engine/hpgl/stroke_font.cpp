@@ -151,11 +151,114 @@ struct GlyphSource {
   const char* strokes;
 };
 
-// Sets 1 to 6: only the codes listed differ from set 0. Set 7: only the codes listed have a glyph.
-constexpr GlyphSource kNoDifferences[] = {{-1, ""}};
+// Sets 1 to 6: only the codes listed differ from set 0; an empty source draws nothing. Set 7: only
+// the codes listed have a glyph. Non-spacing accents sit above the x-height (gy 5 to 7) or, for the
+// cedilla, below the baseline, so that they overprint the letter before them.
 
-// Set 7, Roman extensions: the upper half of an 8-bit set (comments give the 8-bit code); the
-// codes 32 and 127 of the set draw nothing.
+// Set 1: mathematical signs and arrows in place of \ ^ { | }.
+constexpr GlyphSource kSet1[] = {
+    /* 92 √ */ {92, "0,2 1,3 2,0 3,6 4,6"},
+    /* 94 ↑ */ {94, "2,0 2,6 / 0,4 2,6 4,4"},
+    /* 123 π */ {123, "0,3 1,4 4,4 / 1,4 1,0 / 3,4 3,1 4,0"},
+    /* 124 ⊢ */ {124, "0,0 0,6 / 0,3 4,3"},
+    /* 125 → */ {125, "0,3 4,3 / 2,5 4,3 2,1"},
+};
+
+// Set 2, French and German: ' { | } are the accents acute, diaeresis, cedilla and ring; ^ and ` of
+// set 0 overprint too. 126 and 127 draw nothing.
+constexpr GlyphSource kSet2[] = {
+    /* 35 £ */ {35, "4,5 3,6 2,6 1,5 1,0 0,0 4,0 / 0,3 3,3"},
+    /* 39 ´ */ {39, "2,5 3,7"},
+    /* 92 ß */ {92, "0,0 0,5 1,6 3,6 4,5 4,4 3,3 4,2 4,1 3,0 2,0"},
+    /* 123 ¨ */ {123, "1,6 1,6 / 3,6 3,6"},
+    /* 124 ¸ */ {124, "2,0 2,-1 1,-2"},
+    /* 125 ° */ {125, "2,5 1,6 2,7 3,6 2,5"},
+    /* 126 */ {126, ""},
+    /* 127 */ {127, ""},
+};
+
+// Set 3, Scandinavian: the capitals Æ Ø Å Ü; { | } overprint a diaeresis, a stroke (ø) and a ring
+// (å). 126 and 127 draw nothing.
+constexpr GlyphSource kSet3[] = {
+    /* 35 ¤ */ {35, "1,2 3,2 3,4 1,4 1,2 / 0,1 1,2 / 4,1 3,2 / 0,5 1,4 / 4,5 3,4"},
+    /* 91 Æ */ {91, "0,0 0,5 1,6 4,6 / 2,6 2,0 4,0 / 0,3 3,3"},
+    /* 92 Ø */ {92, "1,0 0,1 0,5 1,6 3,6 4,5 4,1 3,0 1,0 / 0,0 4,6"},
+    /* 93 Å */ {93, "0,0 0,5 1,6 3,6 4,5 4,0 / 0,2 4,2 / 2,7 1,8 2,9 3,8 2,7"},
+    /* 94 Ü */ {94, "0,6 0,1 1,0 3,0 4,1 4,6 / 1,8 1,8 / 3,8 3,8"},
+    /* 123 ¨ */ {123, "1,6 1,6 / 3,6 3,6"},
+    /* 124 / */ {124, "0,0 4,4"},
+    /* 125 ° */ {125, "2,5 1,6 2,7 3,6 2,5"},
+    /* 126 */ {126, ""},
+    /* 127 */ {127, ""},
+};
+
+// Set 4, Spanish and Latin American: ¿ and ¡; ' { | } ~ overprint the acute, diaeresis, cedilla,
+// grave and tilde accents.
+constexpr GlyphSource kSet4[] = {
+    /* 35 ¿ */ {35, "4,-1 3,-2 1,-2 0,-1 0,0 2,2 2,3 / 2,4 2,4"},
+    /* 39 ´ */ {39, "2,5 3,7"},
+    /* 92 ¡ */ {92, "2,4 2,4 / 2,2 2,-2"},
+    /* 123 ¨ */ {123, "1,6 1,6 / 3,6 3,6"},
+    /* 124 ¸ */ {124, "2,0 2,-1 1,-2"},
+    /* 125 ` */ {125, "1,7 2,5"},
+    /* 126 ˜ */ {126, "0,6 1,7 3,6 4,7"},
+};
+
+// Set 5, special symbols: plotting markers at A to Q, mathematical signs and arrows at a to z; e is
+// an overline that overprints the character before it.
+constexpr GlyphSource kSet5[] = {
+    /* 65 square */ {65, "0,1 4,1 4,5 0,5 0,1"},
+    /* 66 circle */ {66, "1,1 3,1 4,2 4,4 3,5 1,5 0,4 0,2 1,1"},
+    /* 67 triangle up */ {67, "0,1 4,1 2,5 0,1"},
+    /* 68 triangle down */ {68, "0,5 4,5 2,1 0,5"},
+    /* 69 diamond */ {69, "2,1 4,3 2,5 0,3 2,1"},
+    /* 70 plus */ {70, "2,1 2,5 / 0,3 4,3"},
+    /* 71 cross */ {71, "0,1 4,5 / 0,5 4,1"},
+    /* 72 asterisk */ {72, "2,1 2,5 / 0,3 4,3 / 0,1 4,5 / 0,5 4,1"},
+    /* 73 crossed square */ {73, "0,1 4,1 4,5 0,5 0,1 4,5 / 0,5 4,1"},
+    /* 74 circled plus */ {74, "1,1 3,1 4,2 4,4 3,5 1,5 0,4 0,2 1,1 / 2,1 2,5 / 0,3 4,3"},
+    /* 75 hourglass */ {75, "0,5 4,5 0,1 4,1 0,5"},
+    /* 76 bow tie */ {76, "0,1 0,5 4,1 4,5 0,1"},
+    /* 77 triangle left */ {77, "4,1 4,5 0,3 4,1"},
+    /* 78 triangle right */ {78, "0,1 0,5 4,3 0,1"},
+    /* 79 circled dot */ {79, "1,1 3,1 4,2 4,4 3,5 1,5 0,4 0,2 1,1 / 2,3 2,3"},
+    /* 80 filled square */ {80, "0,1 4,1 4,5 0,5 0,1 / 0,2 4,2 / 0,3 4,3 / 0,4 4,4"},
+    /* 81 star */ {81, "2,6 3,0 0,4 4,4 1,0 2,6"},
+    /* 97 ± */ {97, "2,2 2,6 / 0,4 4,4 / 0,0 4,0"},
+    /* 98 ÷ */ {98, "0,3 4,3 / 2,5 2,5 / 2,1 2,1"},
+    /* 99 × */ {99, "1,2 3,4 / 1,4 3,2"},
+    /* 100 ≤ */ {100, "4,6 0,4 4,2 / 0,1 4,1"},
+    /* 101 overline */ {101, "0,7 4,7"},
+    /* 102 ≥ */ {102, "0,6 4,4 0,2 / 0,1 4,1"},
+    /* 103 ≠ */ {103, "0,2 4,2 / 0,4 4,4 / 1,0 3,6"},
+    /* 104 ≈ */ {104, "0,2 1,3 3,2 4,3 / 0,4 1,5 3,4 4,5"},
+    /* 105 ∞ */ {105, "2,3 1,4 0,4 -1,3 0,2 1,2 2,3 3,4 4,4 5,3 4,2 3,2 2,3"},
+    /* 106 √ */ {106, "0,2 1,3 2,0 3,6 4,6"},
+    /* 107 ∫ */ {107, "4,6 3,7 2,6 2,0 1,-1 0,0"},
+    /* 108 ∂ */ {108, "1,5 2,6 3,6 4,5 4,1 3,0 1,0 0,1 0,2 1,3 4,3"},
+    /* 109 µ */ {109, "0,-3 0,4 / 0,1 1,0 3,0 4,1 / 4,4 4,0"},
+    /* 110 ∇ */ {110, "0,6 4,6 2,0 0,6"},
+    /* 111 ° */ {111, "2,4 1,5 2,6 3,5 2,4"},
+    /* 112 π */ {112, "0,3 1,4 4,4 / 1,4 1,0 / 3,4 3,1 4,0"},
+    /* 113 ∑ */ {113, "4,6 0,6 2,3 0,0 4,0"},
+    /* 114 ← */ {114, "4,3 0,3 / 2,5 0,3 2,1"},
+    /* 115 → */ {115, "0,3 4,3 / 2,5 4,3 2,1"},
+    /* 116 ↑ */ {116, "2,0 2,6 / 0,4 2,6 4,4"},
+    /* 117 ↓ */ {117, "2,6 2,0 / 0,2 2,0 4,2"},
+    /* 118 ↔ */ {118, "0,3 4,3 / 1,4 0,3 1,2 / 3,4 4,3 3,2"},
+    /* 119 ∆ */ {119, "0,0 4,0 2,6 0,0"},
+    /* 120 Ω */ {120, "0,0 1,0 1,1 0,3 0,5 1,6 3,6 4,5 4,3 3,1 3,0 4,0"},
+    /* 121 ∠ */ {121, "4,6 0,0 4,0"},
+    /* 122 ⊥ */ {122, "0,0 4,0 / 2,0 2,6"},
+};
+
+// Set 6, the Japanese variant of ASCII: the yen sign in place of \.
+constexpr GlyphSource kSet6[] = {
+    /* 92 ¥ */ {92, "0,6 2,3 4,6 / 2,3 2,0 / 0,2 4,2 / 0,3 4,3"},
+};
+
+// Set 7, Western European letters and signs: the upper half of an 8-bit set (comments give the 8-bit code);
+// the codes 32 and 127 of the set draw nothing.
 constexpr GlyphSource kSet7[] = {
     /* 161 À */ {33, "0,0 0,5 1,6 3,6 4,5 4,0 / 0,2 4,2 / 1,8 2,7"},
     /* 162 Â */ {34, "0,0 0,5 1,6 3,6 4,5 4,0 / 0,2 4,2 / 1,7 2,8 3,7"},
@@ -218,13 +321,13 @@ constexpr GlyphSource kSet7[] = {
     /* 219 Ü */ {91, "0,6 0,1 1,0 3,0 4,1 4,6 / 1,8 1,8 / 3,8 3,8"},
     /* 220 É */ {92, "4,0 0,0 0,6 4,6 / 0,3 3,3 / 2,7 3,8"},
     /* 221 ï */ {93, "2,0 2,4 / 1,6 1,6 / 3,6 3,6"},
-    /* 222 ß */ {94, "0,-2 0,5 1,6 3,6 4,5 3,4 4,3 4,1 3,0 2,0"},
+    /* 222 ß */ {94, "0,0 0,5 1,6 3,6 4,5 4,4 3,3 4,2 4,1 3,0 2,0"},
     /* 223 Ô */ {95, "1,0 0,1 0,5 1,6 3,6 4,5 4,1 3,0 1,0 / 1,7 2,8 3,7"},
     /* 224 Á */ {96, "0,0 0,5 1,6 3,6 4,5 4,0 / 0,2 4,2 / 2,7 3,8"},
     /* 225 Ã */ {97, "0,0 0,5 1,6 3,6 4,5 4,0 / 0,2 4,2 / 0,7 1,8 3,7 4,8"},
     /* 226 ã */ {98, "0,3 1,4 3,4 4,3 4,0 / 4,2 1,2 0,1 1,0 3,0 4,1 / 0,5 1,6 3,5 4,6"},
     /* 227 Ð */ {99, "1,0 1,6 3,6 4,5 4,1 3,0 1,0 / 0,3 2,3"},
-    /* 228 ð */ {100, "4,1 3,0 1,0 0,1 0,3 1,4 3,4 4,3 4,5 3,6 / 2,5 4,6"},
+    /* 228 ð */ {100, "1,0 0,1 0,3 1,4 3,4 4,3 4,1 3,0 1,0 / 4,3 4,4 2,6 / 2,4 4,6"},
     /* 229 Í */ {101, "1,0 3,0 / 2,0 2,6 / 1,6 3,6 / 2,7 3,8"},
     /* 230 Ì */ {102, "1,0 3,0 / 2,0 2,6 / 1,6 3,6 / 1,8 2,7"},
     /* 231 Ó */ {103, "1,0 0,1 0,5 1,6 3,6 4,5 4,1 3,0 1,0 / 2,7 3,8"},
@@ -253,6 +356,9 @@ constexpr GlyphSource kSet7[] = {
     /* 254 ± */ {126, "2,2 2,6 / 0,4 4,4 / 0,0 4,0"},
 };
 
+// Set 0 is the base of the others.
+constexpr GlyphSource kNoDifferences[] = {{-1, ""}};
+
 struct SetSource {
   const GlyphSource* glyphs;
   size_t count;
@@ -264,8 +370,7 @@ constexpr SetSource Set(const GlyphSource (&glyphs)[N]) {
 }
 
 constexpr SetSource kSetDifferences[kFontSets] = {
-    Set(kNoDifferences), Set(kNoDifferences), Set(kNoDifferences), Set(kNoDifferences),
-    Set(kNoDifferences), Set(kNoDifferences), Set(kNoDifferences), Set(kSet7),
+    Set(kNoDifferences), Set(kSet1), Set(kSet2), Set(kSet3), Set(kSet4), Set(kSet5), Set(kSet6), Set(kSet7),
 };
 
 // The source of a glyph.

@@ -29,6 +29,11 @@ void SetUpRows(Context& ctx, Spool& spool, Job& job, double xMm, double yMm, uin
   spool.rowPixels = static_cast<int32_t>(rowPixels);
 }
 
+// Bitmaps belong to an open rendering-road job. Without one (ostrelinInit refused its settings or was
+// never called) rows are ignored: a refused record may hold a resolution or plate that would size layer
+// files absurdly, and its failure has been shown already.
+bool JobOpen(const Job& job) { return job.renderingRoad != 0; }
+
 // Runs one row under an error frame; a failed row refuses the rest of its bitmap.
 template <class Body>
 void RunRow(Context& ctx, Spool& spool, Body&& body) {
@@ -55,6 +60,10 @@ OSTRELIN_API void ostrelinGnfToHmapBitInit(OstrelinContext* ctx, OstrelinSpool* 
                                            double x, double y, uint32_t rowPixels,
                                            uint8_t colourClass) noexcept {
   if (!RecordsGiven(ctx, spool, job)) return;
+  if (!JobOpen(*job)) {
+    spool->rowBytes = spool->rowPixels = kRefusedBitmap;
+    return;
+  }
   UnderFrame(*ctx, [&] {
     SetUpRows(*ctx, *spool, *job, x, y, rowPixels, rowPixels / 8 + (rowPixels % 8 != 0 ? 1 : 0));
     // Classes above 8 have no layer; they are refused rather than written past the eight layers.
@@ -69,7 +78,7 @@ OSTRELIN_API void ostrelinGnfToHmapBitInit(OstrelinContext* ctx, OstrelinSpool* 
 OSTRELIN_API void ostrelinGnfToHmapBit(OstrelinContext* ctx, OstrelinSpool* spool, OstrelinJob* job,
                                        const uint8_t* row) noexcept {
   if (!RecordsGiven(ctx, spool, job)) return;
-  if (spool->rowBytes < 0) return;
+  if (spool->rowBytes < 0 || !JobOpen(*job)) return;
   if (row == nullptr) {
     ShowError(*ctx, ErrorKind::kBadPointer);
     return;
@@ -83,13 +92,17 @@ OSTRELIN_API void ostrelinGnfToHmapBit(OstrelinContext* ctx, OstrelinSpool* spoo
 OSTRELIN_API void ostrelinGnfToHmapOctetInit(OstrelinContext* ctx, OstrelinSpool* spool, OstrelinJob* job,
                                              double x, double y, uint32_t rowPixels) noexcept {
   if (!RecordsGiven(ctx, spool, job)) return;
+  if (!JobOpen(*job)) {
+    spool->rowBytes = spool->rowPixels = kRefusedBitmap;
+    return;
+  }
   UnderFrame(*ctx, [&] { SetUpRows(*ctx, *spool, *job, x, y, rowPixels, rowPixels); });
 }
 
 OSTRELIN_API void ostrelinGnfToHmapOctet(OstrelinContext* ctx, OstrelinSpool* spool, OstrelinJob* job,
                                          const uint8_t* row) noexcept {
   if (!RecordsGiven(ctx, spool, job)) return;
-  if (spool->rowBytes < 0) return;
+  if (spool->rowBytes < 0 || !JobOpen(*job)) return;
   if (row == nullptr) {
     ShowError(*ctx, ErrorKind::kBadPointer);
     return;

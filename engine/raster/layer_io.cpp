@@ -13,7 +13,9 @@ namespace ostrelin::raster {
 
 int32_t ClassPower(const Context& ctx, int colourClass) { return ctx.classParams[colourClass][kWordPower]; }
 
-uint64_t RowBlockBudget() { return 2 * platform::memory().AvailablePhysical() / 3; }
+uint64_t RowBlockBudget() {
+  return std::min<uint64_t>(2 * platform::memory().AvailablePhysical() / 3, kLargestRowBlock);
+}
 
 uint64_t StreamingBlockBudget() { return std::min<uint64_t>(RowBlockBudget(), 16u << 20); }
 

@@ -36,8 +36,12 @@ inline int32_t InnerShoulderWidthHmm(const Context& ctx) { return ctx.rasterOpti
 int32_t ClassPower(const Context& ctx, int colourClass);
 
 // Largest block of layer rows a step keeps in memory at once: two thirds of the available physical
-// memory, as the row blocks of the layer steps are sized.
+// memory, as the row blocks of the layer steps are sized, but at most kLargestRowBlock.
 uint64_t RowBlockBudget();
+
+// A block is read and written in one transfer, whose count is 32 bits: blocks stay well below 4 GiB
+// (a larger one would be cut short), and below what a machine with plenty of memory would give.
+constexpr uint64_t kLargestRowBlock = uint64_t{1} << 30;
 
 // Budget of the steps whose result does not depend on the block size (plate cut, resolution change,
 // orientation, power mapping, screen): the row block budget, but at most 16 MB, so that memory stays

@@ -2,6 +2,7 @@
 #include "engine/vector/look_ahead.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -23,7 +24,16 @@ constexpr size_t kSmoothFrom = 5;
 
 double ClampAngle(double a) { return std::clamp(a, kMinAngle, kMaxAngle); }
 
-double FoldedAngle(double x, double y) { return ClampAngle(std::atan2(std::fabs(y), std::fabs(x))); }
+// Along an axis the arc tangent is exact (0, or pi / 2 beyond the range's upper end), so the
+// clamped angle is known without it.
+double FoldedAngle(double x, double y) {
+  if (y == 0.0) {
+    if (!std::isnan(x)) return kMinAngle;
+  } else if (x == 0.0) {
+    if (!std::isnan(y)) return kMaxAngle;
+  }
+  return ClampAngle(std::atan2(std::fabs(y), std::fabs(x)));
+}
 
 double Length(const PlanePoint& d) { return std::sqrt(d.x * d.x + d.y * d.y); }
 
@@ -45,9 +55,8 @@ bool KeepsLowering(double speed, double ratio, double vmin, bool fromAbove) {
  * last place of the operands; steps are taken only where m stays clearly above that bound. */
 int64_t CertainSteps(double speed, double ratio, double vmin, bool fromAbove) {
   if (!(speed >= 2.0) || !std::isfinite(ratio) || !std::isfinite(vmin)) return 0;
-  int exponent = 0;
-  std::frexp(speed, &exponent);
-  const double low = std::ldexp(1.0, exponent - 1);
+  // The binade's lower end: speed with its mantissa bits cleared.
+  const double low = std::bit_cast<double>(std::bit_cast<uint64_t>(speed) & 0x7FF0000000000000u);
   const double step = speed - (speed - kSpeedStep);
   // Steps whose subtraction stays in the binade.
   const double inBinade = std::floor((speed - low - kSpeedStep) / step) - 1.0;
@@ -108,29 +117,87 @@ void SmoothPoints(PlanePoint* p, size_t n) {
   }
 }
 
-// Angle smoothing, likewise from the back; an angle moves by at most what one hundredth across
-// its record would turn it, and by at most 0.1 radian.
-void SmoothAngles(double* a, const PlanePoint* d, size_t n) {
+// The limit of one smoothed angle: the turn of its record's direction when 1 is added to the smaller
+// of |dx| and |dy| (the x value when they are equal), at most 0.1 radian. angle is the record's own
+// folded angle.
+double AngleLimit(double angle, const PlanePoint& d) {
+  double ax = std::fabs(d.x);
+  double ay = std::fabs(d.y);
+  if (ax <= ay) {
+    ax += 1.0;
+  } else {
+    ay += 1.0;
+  }
+  return std::min(std::fabs(FoldedAngle(ax, ay) - angle), kAngleShift);
+}
+
+/* Whether a smoothed angle b certainly stays within the limit of AngleLimit(angle, d), so that the
+ * clamp to angle +- limit leaves it as it is; false when that cannot be told without the limit.
+ * With (ax, ay) = (|dx|, |dy|) and ax <= ay, the direction (at least 45 degrees) falls by
+ * atan(z), z = ay (ax' - ax) / (ax ax' + ay^2), ax' = ax + 1 as rounded; when ay < ax it rises from
+ * below 45 degrees by atan(z), z = ax (ay' - ay) / (ax^2 + ay ay'). atan(z) >= z - z^3 / 3 for z in
+ * [0, 1], and atan(z) > 0.1 for z >= 1. The clamp range of the angles can only shorten that turn
+ * where the turned angle would leave it, more than 45 degrees away, which is beyond the 0.1 cap; the
+ * angle itself must lie inside the range, so that it is the unclamped arc tangent. The limit as
+ * computed then differs from min(turn, 0.1) by the errors of two arc tangents and one subtraction,
+ * far below the 1e-13 allowed here (some 450 units in the last place); z is computed to a few units
+ * in the last place, and the relative margins of 1e-12 cover that and the roundings of the tests. */
+bool WithinAngleLimit(double b, double angle, const PlanePoint& d) {
+  constexpr double kAtanSlack = 1e-13;
+  constexpr double kRelativeSlack = 1.0 - 1e-12;
+  if (!(angle > kMinAngle + kAtanSlack && angle < kMaxAngle - kAtanSlack)) return false;
+  const double ax = std::fabs(d.x);
+  const double ay = std::fabs(d.y);
+  double z = 0.0;
+  if (ax <= ay) {
+    const double ax1 = ax + 1.0;
+    z = ay * (ax1 - ax) / (ax * ax1 + ay * ay);
+  } else {
+    const double ay1 = ay + 1.0;
+    z = ax * (ay1 - ay) / (ax * ax + ay * ay1);
+  }
+  if (!(z > 0.0 && z < 1e300)) return false;
+  const double zLow = z * kRelativeSlack;
+  const double turn = zLow >= 1.0 ? 2.0 * kAngleShift : zLow - zLow * zLow * zLow / 3.0;
+  const double limit = std::min(turn, kAngleShift) - kAtanSlack;
+  return std::fabs(b - angle) <= limit * kRelativeSlack;
+}
+
+}  // namespace
+
+/* Angle smoothing, likewise from the back: each angle but the first two and last two moves halfway
+ * to the mean of itself and its two neighbours on each side, by at most AngleLimit. The plain form
+ * computes every limit; the other takes the limit's arc tangent only where WithinAngleLimit cannot
+ * show that the limit leaves the angle as it is. Both give the same bits. */
+void SmoothAnglesPlain(double* a, const PlanePoint* d, size_t n) {
   for (size_t k = n - 3; k >= 2; --k) {
     const double mean = (a[k - 2] + a[k - 1] + a[k] + a[k + 1] + a[k + 2]) / 5.0;
     double b = (a[k] + mean) / 2.0;
-    double ax = std::fabs(d[k].x);
-    double ay = std::fabs(d[k].y);
-    if (ax <= ay) {
-      ax += 1.0;
-    } else {
-      ay += 1.0;
-    }
-    const double limit = std::min(std::fabs(FoldedAngle(ax, ay) - a[k]), kAngleShift);
+    const double limit = AngleLimit(a[k], d[k]);
     b = std::clamp(b, a[k] - limit, a[k] + limit);
     a[k] = ClampAngle(b);
   }
 }
 
-// Backward pass: every record can slow down to its end speed at its acceleration.
-void BackwardPass(const ProfileRecord* r, const PlanePoint* d, double* v, size_t n) {
+void SmoothAngles(double* a, const PlanePoint* d, size_t n) {
+  for (size_t k = n - 3; k >= 2; --k) {
+    const double mean = (a[k - 2] + a[k - 1] + a[k] + a[k + 1] + a[k + 2]) / 5.0;
+    double b = (a[k] + mean) / 2.0;
+    if (!WithinAngleLimit(b, a[k], d[k])) {
+      const double limit = AngleLimit(a[k], d[k]);
+      b = std::clamp(b, a[k] - limit, a[k] + limit);
+    }
+    a[k] = ClampAngle(b);
+  }
+}
+
+namespace {
+
+// Backward pass: every record can slow down to its end speed at its acceleration. length: the
+// smoothed length of each record, hundredths of a millimetre.
+void BackwardPass(const ProfileRecord* r, const double* length, double* v, size_t n) {
   for (size_t k = n - 1; k >= 1; --k) {
-    v[k - 1] = std::min(v[k - 1], std::sqrt(2.0 * r[k].accel * Length(d[k]) / 100.0 + v[k] * v[k]));
+    v[k - 1] = std::min(v[k - 1], std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + v[k] * v[k]));
   }
 }
 
@@ -138,7 +205,10 @@ void BackwardPass(const ProfileRecord* r, const PlanePoint* d, double* v, size_t
 // across the junction; vmin when the axis stops or reverses there.
 double AxisJunction(double before, double after, double part, double ratio, double v, double vmin) {
   if (before == 0.0 || after == 0.0 || (before < 0.0) != (after < 0.0)) return vmin;
-  return LowerAxisSpeed(part * v, ratio, vmin);
+  const double speed = part * v;
+  // Most junctions need no lowering at all: that is told here, without the search.
+  if (!KeepsLowering(speed, ratio, vmin, speed > speed * ratio)) return speed;
+  return LowerAxisSpeed(speed, ratio, vmin);
 }
 
 // Variant junction of one axis, from the corner tolerance (mm) that grows with the speed.
@@ -158,6 +228,13 @@ double VariantAxisJunction(double before, double after, double partBefore, doubl
 int16_t RoundedSpeed(double v) {
   const int32_t r = RoundHalfAway(v);
   return static_cast<int16_t>(std::clamp(r, -32768, 32767));
+}
+
+// The peak of a record whose start and end speeds are set: vmax, or lower where the record is too
+// short to reach it; lengthMm receives the record's own length.
+void SetPeakSpeed(ProfileRecord& r, int16_t vmax, double& lengthMm) {
+  lengthMm = RecordLengthMm(r);
+  r.peakSpeed = TruncToInt16(PeakSpeed(r.startSpeed, r.endSpeed, vmax, r.accel, lengthMm));
 }
 
 }  // namespace
@@ -188,80 +265,95 @@ void PlanSpeeds(ProfilePlanner& planner) {
   const double v = vmax;
   const double startSpeed = planner.variant ? 0.0 : std::trunc(vmin);
 
+  double* lengthMm = planner.lengthMm.get();
   if (n == 1) {
     r[0].startSpeed = TruncToInt16(startSpeed);
     r[0].endSpeed = r[0].startSpeed;
-    r[0].peakSpeed = vmax;
   } else {
     PlanePoint* p = planner.absolute.get();
     PlanePoint* d = planner.relative.get();
+    double* length = planner.relativeHmm.get();
     double* a = planner.angle.get();
-    double* cr = planner.cosRatio.get();
-    double* sr = planner.sinRatio.get();
+    double* cosA = planner.cosAngle.get();
+    double* sinA = planner.sinAngle.get();
     double* junction = planner.junction.get();
     const bool smooth = !planner.variant && n >= kSmoothFrom;
     if (smooth) SmoothPoints(p, n);
     d[0] = PlanePoint{static_cast<double>(r[0].dx), static_cast<double>(r[0].dy)};
     for (size_t k = 1; k < n; ++k) d[k] = PlanePoint{p[k].x - p[k - 1].x, p[k].y - p[k - 1].y};
-    for (size_t k = 0; k < n; ++k) a[k] = FoldedAngle(d[k].x, d[k].y);
-    if (smooth) SmoothAngles(a, d, n);
-    for (size_t k = 0; k + 1 < n; ++k) {
-      cr[k] = std::cos(a[k + 1]) / std::cos(a[k]);
-      sr[k] = std::sin(a[k + 1]) / std::sin(a[k]);
+    for (size_t k = 0; k < n; ++k) {
+      a[k] = FoldedAngle(d[k].x, d[k].y);
+      length[k] = Length(d[k]);
     }
+    if (smooth) SmoothAngles(a, d, n);
+    // The cosine and sine of every angle once: the junction ratios and the axis components below
+    // all read them. Those of angle k + 1 are taken in the forward pass's step k, where they do not
+    // wait for the speeds.
+    auto cosineAndSine = [&](size_t k) {
+      const double angle = a[k];
+      if (k > 0 && angle == a[k - 1]) {
+        cosA[k] = cosA[k - 1];
+        sinA[k] = sinA[k - 1];
+      } else {
+        cosA[k] = std::cos(angle);
+        sinA[k] = std::sin(angle);
+      }
+    };
+    cosineAndSine(0);
 
     const double q = (params.cornerToleranceAtMax - params.cornerToleranceBase) / v;
     double previous = planner.variant ? 0.0 : vmin;
     for (size_t k = 0; k + 1 < n; ++k) {
-      const double reach =
-          std::min(std::sqrt(2.0 * r[k].accel * Length(d[k]) / 100.0 + previous * previous), v);
-      const double ca = std::cos(a[k]);
-      const double sa = std::sin(a[k]);
+      cosineAndSine(k + 1);
+      const double reach = std::min(std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + previous * previous), v);
+      const double ca = cosA[k];
+      const double sa = sinA[k];
+      // Junction ratios: cos a[k + 1] / cos a[k] and sin a[k + 1] / sin a[k].
+      const double cr = cosA[k + 1] / ca;
+      const double sr = sinA[k + 1] / sa;
       double speed = 0.0;
       if (planner.variant) {
-        const double vx = std::min(VariantAxisJunction(d[k].x, d[k + 1].x, ca, std::cos(a[k + 1]), cr[k],
-                                                       reach, params.cornerToleranceBase, q),
+        const double vx = std::min(VariantAxisJunction(d[k].x, d[k + 1].x, ca, cosA[k + 1], cr, reach,
+                                                       params.cornerToleranceBase, q),
                                    reach);
-        const double vy = std::min(VariantAxisJunction(d[k].y, d[k + 1].y, sa, std::sin(a[k + 1]), sr[k],
-                                                       reach, params.cornerToleranceBase, q),
+        const double vy = std::min(VariantAxisJunction(d[k].y, d[k + 1].y, sa, sinA[k + 1], sr, reach,
+                                                       params.cornerToleranceBase, q),
                                    reach);
         speed = r[k].endSpeed == -1 ? reach : std::min(vx, vy);
       } else {
-        const double vx = std::max(AxisJunction(d[k].x, d[k + 1].x, ca, cr[k], reach, vmin), vmin);
-        const double vy = std::max(AxisJunction(d[k].y, d[k + 1].y, sa, sr[k], reach, vmin), vmin);
+        const double vx = std::max(AxisJunction(d[k].x, d[k + 1].x, ca, cr, reach, vmin), vmin);
+        const double vy = std::max(AxisJunction(d[k].y, d[k + 1].y, sa, sr, reach, vmin), vmin);
         speed = std::min(std::min(vx / ca, reach), std::min(vy / sa, reach));
       }
       junction[k] = speed;
       previous = speed;
     }
     junction[n - 1] = planner.variant ? 0.0 : vmin;
-    BackwardPass(r, d, junction, n);
 
     if (planner.penDown && !planner.variant) {
+      BackwardPass(r, length, junction, n);
       for (size_t k = 0; k + 1 < n; ++k) {
         const double m = std::min(junction[k], junction[k + 1]);
         const double accel = (params.penDownAccel - 100.0) / std::sqrt(m * 100.0 / v) + 100.0;
         junction[k + 1] = std::min(
-            junction[k + 1], std::sqrt(2.0 * accel * Length(d[k + 1]) / 100.0 + junction[k] * junction[k]));
+            junction[k + 1], std::sqrt(2.0 * accel * length[k + 1] / 100.0 + junction[k] * junction[k]));
         r[k + 1].accel = RoundedSpeed(accel);
       }
-      BackwardPass(r, d, junction, n);
     }
 
+    // The last backward pass, each record's speeds written as soon as they are final: its end speed
+    // once its junction speed is, its start speed and peak once the record before has its end speed.
+    r[n - 1].endSpeed = RoundedSpeed(junction[n - 1]);
+    for (size_t k = n - 1; k >= 1; --k) {
+      junction[k - 1] = std::min(junction[k - 1],
+                                 std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + junction[k] * junction[k]));
+      r[k - 1].endSpeed = RoundedSpeed(junction[k - 1]);
+      r[k].startSpeed = r[k - 1].endSpeed;
+      SetPeakSpeed(r[k], vmax, lengthMm[k]);
+    }
     r[0].startSpeed = TruncToInt16(startSpeed);
-    for (size_t k = 0; k < n; ++k) {
-      r[k].endSpeed = RoundedSpeed(junction[k]);
-      r[k].peakSpeed = vmax;
-      if (k + 1 < n) r[k + 1].startSpeed = r[k].endSpeed;
-    }
   }
-
-  for (size_t k = 0; k < n; ++k) {
-    const double lengthMm =
-        std::sqrt(static_cast<double>(r[k].dx) * r[k].dx + static_cast<double>(r[k].dy) * r[k].dy) / 100.0;
-    r[k].peakSpeed =
-        TruncToInt16(PeakSpeed(r[k].startSpeed, r[k].endSpeed, r[k].peakSpeed, r[k].accel, lengthMm));
-  }
+  SetPeakSpeed(r[0], vmax, lengthMm[0]);
 }
 
 }  // namespace ostrelin::vector

@@ -29,6 +29,11 @@ struct ProfileRecord {
 };
 static_assert(sizeof(ProfileRecord) == 12);
 
+// Length (mm) of a profiled record's own displacement.
+inline double RecordLengthMm(const ProfileRecord& r) {
+  return std::sqrt(static_cast<double>(r.dx) * r.dx + static_cast<double>(r.dy) * r.dy) / 100.0;
+}
+
 // Peak speed (mm/s) of a record of lengthMm from vs to ve at accel (mm/s^2) with the planned peak p:
 // when the record is too short to reach p and come back down, the peak of the triangular profile
 // plus one, else p. Evaluated in double precision: accel 0 makes both ramp distances infinite.

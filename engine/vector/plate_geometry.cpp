@@ -11,21 +11,25 @@ FileUnit PlotFileUnit(const Context& ctx) {
   return FileUnit::kPlotter;
 }
 
-void PlaceOnPlate(const Context& ctx, const Job& job, float& x, float& y) {
+void PlaceSpoolPoint(const Job& job, float& x, float& y) {
+  if (job.renderingRoad != 0) return;
   // The job record's plot size (length A, width B) set by the HPGL interpreter.
   const float a = job.workValues[0];
   const float b = job.workValues[1];
-  if (job.renderingRoad == 0 && job.machineKind != 3) {
-    if (a >= b) {
-      const float oldX = x;
-      x = y;
-      y = a + oldX;
-    } else {
-      x = b - x;
-    }
-    if (x < 0.0f) x = 0.0f;
-    if (y < 0.0f) y = 0.0f;
+  if (job.machineKind == 3) return;
+  if (a >= b) {
+    const float oldX = x;
+    x = y;
+    y = a + oldX;
+  } else {
+    x = b - x;
   }
+  if (x < 0.0f) x = 0.0f;
+  if (y < 0.0f) y = 0.0f;
+}
+
+void PlaceOnPlate(const Context& ctx, const Job& job, float& x, float& y) {
+  PlaceSpoolPoint(job, x, y);
 
   float w = 0.0f;
   float h = 0.0f;

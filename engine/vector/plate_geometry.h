@@ -16,8 +16,12 @@ enum class FileUnit {
 };
 FileUnit PlotFileUnit(const Context& ctx);
 
-// Turns an HPGL point toward the engraver's axes (spool road only; the rendering road's points are
-// left as they are), then mirrors or rotates it by the orientation; negative results become 0.
+// Spool-road placement: turns an HPGL point toward the engraver's axes by the plot size of the job
+// record (machine kind 3 keeps the point), negative results becoming 0. The rendering road's points are
+// left as they are. Single precision throughout.
+void PlaceSpoolPoint(const Job& job, float& x, float& y);
+
+// The spool-road placement, then the mirror or rotation of the orientation; negative results become 0.
 // The frame of the orientation is the plate in the file's unit. Single precision throughout.
 void PlaceOnPlate(const Context& ctx, const Job& job, float& x, float& y);
 

@@ -2,6 +2,7 @@
 #include "engine/vector/profile_planner.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,21 @@ constexpr double kSmallestSegmentMm = 0.01;
 // End speed markers left by the builder.
 constexpr int16_t kMoreOfMove = -1;
 constexpr int16_t kLastOfMove = 0;
+
+/* The factor 2^-j of the fewest halvings j after which a length r (mm) is no longer above ceiling,
+ * the loop "while r > ceiling: r /= 2" done at once. Halving is exact here (no value comes near the
+ * subnormal range), so j halvings of r, x or y are the product by 2^-j. With r = mr 2^er and
+ * ceiling = mc 2^ec (mantissas in [1, 2)), r 2^-j <= ceiling first holds at j = er - ec, or at one
+ * more when mr > mc. ceiling is a positive normal number. */
+double HalvingFactor(double r, double ceiling) {
+  if (!(r > ceiling) || !std::isfinite(r)) return 1.0;
+  constexpr uint64_t kMantissa = (uint64_t{1} << 52) - 1;
+  const auto rBits = std::bit_cast<uint64_t>(r);
+  const auto ceilingBits = std::bit_cast<uint64_t>(ceiling);
+  const int64_t halvings = static_cast<int64_t>(rBits >> 52) - static_cast<int64_t>(ceilingBits >> 52) +
+                           ((rBits & kMantissa) > (ceilingBits & kMantissa) ? 1 : 0);
+  return std::bit_cast<double>(static_cast<uint64_t>(1023 - halvings) << 52);
+}
 
 // Conversion of a coordinate to hundredths of a millimetre, unrounded.
 double HundredthsExact(const ProfilePlanner& planner, float v) {
@@ -163,11 +179,14 @@ void AppendSCurve(ProfilePlanner& planner, MoveCursor& cursor, int64_t dx, int64
     double x = static_cast<double>(restX) / 100.0;
     double y = static_cast<double>(restY) / 100.0;
     double r = std::sqrt(x * x + y * y);
-    while ((r > tabDplRel[s] || r > kMaxRecordMm) && r > kSmallestSegmentMm) {
-      x /= 2.0;
-      y /= 2.0;
-      r = std::sqrt(x * x + y * y);
-    }
+    // Halve x and y while r is above the step's distance or a record's length, and above 0.01 mm
+    // (a distance that is not a number leaves only the record's length). Halving x and y halves
+    // sqrt(x^2 + y^2) exactly, so r is scaled along with them.
+    const double reach = tabDplRel[s] < kMaxRecordMm ? tabDplRel[s] : kMaxRecordMm;
+    const double factor = HalvingFactor(r, reach > kSmallestSegmentMm ? reach : kSmallestSegmentMm);
+    x *= factor;
+    y *= factor;
+    r *= factor;
     if (r > kSmallestSegmentMm) {
       segX[segments] = static_cast<int16_t>(RoundHalfAway(x * 100.0));
       segY[segments] = static_cast<int16_t>(RoundHalfAway(y * 100.0));
@@ -227,10 +246,12 @@ ProfilePlanner::ProfilePlanner(Context& ctx, const Job& job, const OstrelinVecto
       records(ctx, kPlannerRecords + kPlannerSlack),
       absolute(ctx, kPlannerRecords + kPlannerSlack),
       relative(ctx, kPlannerRecords + kPlannerSlack),
+      relativeHmm(ctx, kPlannerRecords + kPlannerSlack),
       angle(ctx, kPlannerRecords + kPlannerSlack),
-      cosRatio(ctx, kPlannerRecords + kPlannerSlack),
-      sinRatio(ctx, kPlannerRecords + kPlannerSlack),
-      junction(ctx, kPlannerRecords + kPlannerSlack) {}
+      cosAngle(ctx, kPlannerRecords + kPlannerSlack),
+      sinAngle(ctx, kPlannerRecords + kPlannerSlack),
+      junction(ctx, kPlannerRecords + kPlannerSlack),
+      lengthMm(ctx, kPlannerRecords + kPlannerSlack) {}
 
 void StartProfile(ProfilePlanner& planner, int32_t headX, int32_t headY, int32_t resX, int32_t resY) {
   auto convert = [](int32_t dots, int32_t resolution) {
@@ -288,8 +309,12 @@ void FlushProfile(Context& ctx, Job& job, ProfilePlanner& planner) {
   const size_t n = planner.count;
   if (n == 0) return;
   PlanSpeeds(planner);
-  AddProfileTime(job, planner.params, planner.records.get(), n, planner.penDown, planner.penSpeedValue);
+  AddProfileTime(job, planner.params, planner.records.get(), n, planner.penDown, planner.penSpeedValue,
+                 planner.lengthMm.get());
   planner.count = 0;
+  // An estimating run writes nothing: the records need not be turned into big-endian words (the
+  // builder rewrites every field before the buffer is read again).
+  if (job.estimateOnly != 0) return;
   WriteWords16(ctx, job, planner.records.get(), n * sizeof(ProfileRecord));
 }
 

@@ -35,12 +35,15 @@ struct ProfilePlanner {
   size_t count = 0;                     // records held
   PlannerArray<ProfileRecord> records;  // kPlannerRecords + kPlannerSlack
   PlannerArray<PlanePoint> absolute;    // absolute end point of each record
-  // Work arrays of the look-ahead flush, allocated once with the planner.
+  // Work arrays of the look-ahead flush, allocated once with the planner. Each value is computed
+  // once per flush and read wherever the flush needs it.
   PlannerArray<PlanePoint> relative;  // smoothed displacement of each record
+  PlannerArray<double> relativeHmm;   // length of that displacement, hundredths of a millimetre
   PlannerArray<double> angle;         // direction folded into the first quadrant, radians
-  PlannerArray<double> cosRatio;      // cos angle[k + 1] / cos angle[k]
-  PlannerArray<double> sinRatio;      // sin angle[k + 1] / sin angle[k]
+  PlannerArray<double> cosAngle;      // cos angle[k]
+  PlannerArray<double> sinAngle;      // sin angle[k]
   PlannerArray<double> junction;      // speed at the end of each record, mm/s
+  PlannerArray<double> lengthMm;      // each record's own length (dx, dy), millimetres
   bool sCurveWarned = false;          // "S curve error" already shown in this run
 };
 

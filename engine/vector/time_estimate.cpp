@@ -109,7 +109,7 @@ double FeedAccel(double h, int32_t model, int32_t engravingResY) {
  * speed value, and capped at the pen-down maximum speed scaled by that value. A record whose ramps
  * are longer than itself adds a slightly negative cruise term, which is kept as it is. */
 void AddProfileTime(Job& job, const OstrelinVectorParams& params, const ProfileRecord* records, size_t count,
-                    bool penDown, int32_t penSpeedValue) {
+                    bool penDown, int32_t penSpeedValue, const double* lengthsMm) {
   if (count == 0) return;
   double cap = 0.2;
   if (!penDown) {
@@ -134,8 +134,7 @@ void AddProfileTime(Job& job, const OstrelinVectorParams& params, const ProfileR
       time += (c - b) / a + (c - d) / a;
       rampMm = (c * c - b * b) / (2.0 * a) + (c * c - d * d) / (2.0 * a);
     }
-    const double lengthMm =
-        std::sqrt(static_cast<double>(r.dx) * r.dx + static_cast<double>(r.dy) * r.dy) / 100.0;
+    const double lengthMm = lengthsMm != nullptr ? lengthsMm[i] : RecordLengthMm(r);
     if (c != 0.0) time += (lengthMm - rampMm) / c;
     b = d;
   }

@@ -31,7 +31,8 @@ void AddZoneTime(const Context& ctx, Job& job, int32_t speedWord, double rowLeng
 // Adds the time of count profiled records (speeds already set by the look-ahead flush) to
 // job.estimatedTime. penDown: the records are a run of pen-down work, whose speed is capped by the
 // pen's speed value (the colour's speed word, 1000 = full speed); else they are one travel move.
+// lengthsMm, when given, holds RecordLengthMm of each record, as the look-ahead flush leaves it.
 void AddProfileTime(Job& job, const OstrelinVectorParams& params, const ProfileRecord* records, size_t count,
-                    bool penDown, int32_t penSpeedValue);
+                    bool penDown, int32_t penSpeedValue, const double* lengthsMm = nullptr);
 
 }  // namespace ostrelin::vector

@@ -2,6 +2,7 @@
 // around the motion blocks of the selected planner.
 #include "engine/vector/vector_pass.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -64,32 +65,68 @@ bool IsV2Mode(int colourMode) { return colourMode == 6 || colourMode == 7; }
 bool IsStampMode(int colourMode) { return colourMode == 3 || colourMode == 5; }
 bool IsSkippedMode(int colourMode) { return colourMode == 0 || colourMode == 1; }
 
-// Reader of the colour scratch files: opcode bytes, points and four-byte colour records. A short
-// point read leaves the point as it was; a missing opcode is the end of the data.
+// Reader of the colour scratch files: opcode bytes, points and four-byte colour records, taken from
+// blocks read ahead (the records are a few bytes each). A short point read leaves the point as it
+// was; a missing opcode is the end of the data.
 class ColourReader {
  public:
-  explicit ColourReader(platform::Stream& stream) : stream_(stream) {}
+  ColourReader(Context& ctx, platform::Stream& stream) : ctx_(ctx), stream_(stream) {}
+  // Goes to a position (bytes from the start of the stream).
+  void Seek(int64_t position) {
+    if (!stream_.Seek(position, platform::kSeekSet)) Fail(ctx_, ErrorKind::kTemporaryFile);
+    blockStart_ = position;
+    next_ = 0;
+    end_ = 0;
+  }
+  // The position of the next byte to read.
+  int64_t Tell() const { return blockStart_ + static_cast<int64_t>(next_); }
   uint8_t NextOpcode() {
     uint8_t opcode = hpgl::kOpEnd;
-    if (stream_.Read(&opcode, 1) != 1) return hpgl::kOpEnd;
+    if (Take(&opcode, 1) != 1) return hpgl::kOpEnd;
     return opcode;
   }
   void ReadPoint(PointF& p) {
     uint8_t payload[8];
-    if (stream_.Read(payload, sizeof payload) != sizeof payload) return;
+    if (Take(payload, sizeof payload) != sizeof payload) return;
     std::memcpy(&p.x, payload, 4);
     std::memcpy(&p.y, payload + 4, 4);
   }
   int32_t ReadClass() {
     uint8_t bytes[4] = {};
-    stream_.Read(bytes, sizeof bytes);
+    Take(bytes, sizeof bytes);
     return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
                                 static_cast<uint32_t>(bytes[2]) << 16 |
                                 static_cast<uint32_t>(bytes[3]) << 24);
   }
 
  private:
+  static constexpr size_t kBlockBytes = 65536;
+
+  // Copies up to size bytes; fewer at the end of the stream's data.
+  size_t Take(void* out, size_t size) {
+    auto* bytes = static_cast<uint8_t*>(out);
+    size_t taken = 0;
+    while (taken < size) {
+      if (next_ == end_) {
+        blockStart_ += static_cast<int64_t>(end_);
+        next_ = 0;
+        end_ = stream_.Read(block_.get(), kBlockBytes);
+        if (end_ == 0) break;
+      }
+      const size_t piece = std::min(size - taken, end_ - next_);
+      std::memcpy(bytes + taken, block_.get() + next_, piece);
+      next_ += piece;
+      taken += piece;
+    }
+    return taken;
+  }
+
+  Context& ctx_;
   platform::Stream& stream_;
+  std::unique_ptr<uint8_t[]> block_{new uint8_t[kBlockBytes]};
+  int64_t blockStart_ = 0;  // stream position of block_[0]
+  size_t next_ = 0;         // next byte of block_ to take
+  size_t end_ = 0;          // bytes of block_ that hold data
 };
 
 // The planner selected by the controller flag, behind the four operations the pass uses.
@@ -450,10 +487,9 @@ void WriteColours(Context& ctx, Job& job, SortResult& sorted, Motion& motion) {
     const ColourValues values = LoadColour(ctx, c);
     walk.SwitchV2(values.colourMode);
     walk.BeginColour(values);
-    platform::Stream& file = *sorted.files[c];
-    ColourReader reader(file);
+    ColourReader reader(ctx, *sorted.files[c]);
     do {
-      Rewind(ctx, file);
+      reader.Seek(0);
       walk.ReadPass(reader);
     } while (walk.EndPass());
   }
@@ -461,22 +497,21 @@ void WriteColours(Context& ctx, Job& job, SortResult& sorted, Motion& motion) {
 
 void WriteColoursInFileOrder(Context& ctx, Job& job, SortResult& sorted, Motion& motion) {
   if (sorted.singleBytes == 0) return;
-  platform::Stream& stream = *sorted.single;
   Walk walk(ctx, job, motion);
   walk.StartV2(IsV2Mode(ctx.classParams[0][kWordColourMode]) ? 1 : 0);
-  Rewind(ctx, stream);
+  ColourReader reader(ctx, *sorted.single);
+  reader.Seek(0);
   walk.BeginColour(LoadColour(ctx, 0));
   int64_t sectionStart = 0;
-  ColourReader reader(stream);
   for (;;) {
     const uint8_t ended = walk.ReadPass(reader);
     if (ended == hpgl::kOpColour) {
       if (walk.EndPass()) {
-        if (!stream.Seek(sectionStart, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
+        reader.Seek(sectionStart);
         continue;
       }
       const int32_t next = reader.ReadClass();
-      sectionStart = stream.Tell();
+      sectionStart = reader.Tell();
       const int32_t colourClass = next >= 0 && next < kColourClasses ? next : 0;
       const ColourValues values = LoadColour(ctx, colourClass);
       walk.SwitchV2(values.colourMode);
@@ -484,7 +519,7 @@ void WriteColoursInFileOrder(Context& ctx, Job& job, SortResult& sorted, Motion&
       continue;
     }
     if (walk.EndPass()) {
-      if (!stream.Seek(sectionStart, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
+      reader.Seek(sectionStart);
       continue;
     }
     break;

@@ -122,6 +122,7 @@ typedef struct OstrelinContext {
   int32_t clippingFlag;
   float userX, userY, userZ;                    /* pen position, user units */
   float plotterX, plotterY;                     /* last point output, plotter units, rotated */
+  float plotterUnrotatedX, plotterUnrotatedY;   /* the same point before rotation: where labels start */
   float previousX, previousY;                   /* start of the next line of a line pattern */
   int16_t movedLastFlag;                        /* 1 after a pen-up output point */
   int16_t penDownFlag;
@@ -175,6 +176,7 @@ typedef struct OstrelinContext {
   double vectorResolution; /* dots per inch */
   int32_t pageCounter;
   void* printerDC;
+  int32_t subpolygonStart; /* index of the first point of the open subpolygon (polygon buffer) */
 } OstrelinContext;
 
 /* Spool record. */

@@ -1,9 +1,11 @@
-// POSIX graphics: a device-independent resampler in place of a printer's device contexts. Bitmaps are
-// read and written in the device-independent formats; work buffers come from the memory service.
+// POSIX graphics: a device-independent resampler and the polygon rasteriser in place of a printer's
+// device contexts. Bitmaps are read and written in the device-independent formats; work buffers come
+// from the memory service.
 #include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/polygon_raster.h"
 
 namespace ostrelin::platform {
 namespace {
@@ -323,6 +325,10 @@ class PosixGraphics final : public Graphics {
     }
     NearestSampler sampler(source, in, destination.width, Rows(destination));
     return Resample(sampler, destination, out, false);
+  }
+  // Every memory context here is the same one-bit device, so the printer's context is not looked at.
+  PolygonBitmap* CreatePolygonBitmap(void*, int32_t width, int32_t height) override {
+    return posix::NewPolygonBitmap(width, height);
   }
 };
 

@@ -9,6 +9,7 @@ namespace ostrelin::platform::posix {
 
 constexpr uint32_t kPrinterTag = 0x4F505254;  // "OPRT"
 constexpr uint32_t kFileTag = 0x4F46494C;     // "OFIL"
+constexpr uint32_t kDeviceTag = 0x4F444354;   // "ODCT"
 
 struct HandleBase {
   uint32_t tag;
@@ -28,6 +29,11 @@ struct PrinterHandle : HandleBase {
 struct FileHandle : HandleBase {
   int fd = -1;
   bool ownsFd = false;
+};
+
+// A printer's device context: the graphics here draw alike on every device, so it only names its printer.
+struct DeviceContext : HandleBase {
+  std::string printerName;
 };
 
 PrinterHandle* AsPrinter(void* handle);

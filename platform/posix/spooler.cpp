@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -159,6 +160,25 @@ class PosixSpooler final : public Spooler {
     if (printer == nullptr || printer->fd < 0) return false;
     if (::ftruncate(printer->fd, printer->jobStart) != 0) return false;
     return ::lseek(printer->fd, printer->jobStart, SEEK_SET) == printer->jobStart;
+  }
+  // A device context exists for the printers opened here, as CreateDC finds only installed printers.
+  void* CreatePrinterDC(const char* name) override {
+    if (name == nullptr) return nullptr;
+    {
+      std::lock_guard<std::mutex> guard(registry().lock);
+      if (registry().dataPaths.count(name) == 0) return nullptr;
+    }
+    auto* dc = new (std::nothrow) DeviceContext();
+    if (dc == nullptr) return nullptr;
+    dc->tag = kDeviceTag;
+    dc->printerName = name;
+    return dc;
+  }
+  void DeletePrinterDC(void* handle) override {
+    auto* dc = static_cast<DeviceContext*>(handle);
+    if (dc == nullptr || dc->tag != kDeviceTag) return;
+    dc->tag = 0;
+    delete dc;
   }
 };
 

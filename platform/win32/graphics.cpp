@@ -1,9 +1,11 @@
 // Windows graphics: bitmaps resampled with GDI on memory contexts compatible with the printer's device
-// context, then packed into the destination's format.
+// context, then packed into the destination's format; polygons filled into one-bit memory bitmaps.
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -217,8 +219,139 @@ struct DeviceContextDeleter {
   void operator()(HDC__* dc) const { DeleteDC(dc); }
 };
 
+static_assert(sizeof(POINT) == sizeof(PolygonPoint) && offsetof(POINT, x) == offsetof(PolygonPoint, x) &&
+                  offsetof(POINT, y) == offsetof(PolygonPoint, y),
+              "a polygon point is laid out as a GDI point");
+static_assert(sizeof(INT) == sizeof(int32_t), "polygon counts are GDI integers");
+
+/* A monochrome device bitmap selected into a memory context made from the printer's context (or the
+ * screen's), with a white pen of width 0 (one pixel) and the white stock brush, alternate filling, and
+ * the whole bitmap cleared to black first: on a monochrome bitmap white is 1 and black 0. The rows are
+ * read with GetBitmapBits, word-aligned and top row first. */
+class GdiPolygonBitmap final : public PolygonBitmap {
+ public:
+  GdiPolygonBitmap(HDC screen, HDC memory, int32_t width, int32_t height)
+      : screen_(screen), memory_(memory), width_(width), height_(height) {}
+  ~GdiPolygonBitmap() override {
+    if (oldPen_ != nullptr) SelectObject(memory_, oldPen_);
+    if (oldBrush_ != nullptr) SelectObject(memory_, oldBrush_);
+    if (oldBitmap_ != nullptr) SelectObject(memory_, oldBitmap_);
+    if (pen_ != nullptr) DeleteObject(pen_);
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    if (memory_ != nullptr) DeleteDC(memory_);
+    if (screen_ != nullptr) ReleaseDC(nullptr, screen_);
+  }
+  GdiPolygonBitmap(const GdiPolygonBitmap&) = delete;
+  GdiPolygonBitmap& operator=(const GdiPolygonBitmap&) = delete;
+
+  // Makes and selects the bitmap, the pen and the brush; false when any of them cannot be had.
+  bool Prepare() {
+    bitmap_ = CreateCompatibleBitmap(memory_, width_, height_);
+    if (bitmap_ == nullptr) return false;
+    oldBitmap_ = Select(bitmap_);
+    if (oldBitmap_ == nullptr) return false;
+    BITMAP header{};
+    if (GetObjectA(bitmap_, sizeof header, &header) != sizeof header || header.bmBitsPixel != 1 ||
+        header.bmPlanes != 1) {
+      return false;
+    }
+    pen_ = CreatePen(PS_SOLID, 0, RGB(255, 255, 255));
+    if (pen_ == nullptr) return false;
+    oldPen_ = Select(pen_);
+    oldBrush_ = Select(GetStockObject(WHITE_BRUSH));
+    if (oldPen_ == nullptr || oldBrush_ == nullptr) return false;
+    return SetPolyFillMode(memory_, ALTERNATE) != 0 && PatBlt(memory_, 0, 0, width_, height_, BLACKNESS) != 0;
+  }
+
+  bool Polygon(const PolygonPoint* points, int32_t count) override {
+    if (points == nullptr || count < 2 || !Within(points, count)) return false;
+    return ::Polygon(memory_, reinterpret_cast<const POINT*>(points), count) != 0;
+  }
+
+  bool PolyPolygon(const PolygonPoint* points, const int32_t* counts, int32_t polygons) override {
+    if (points == nullptr || counts == nullptr || polygons < 1) return false;
+    int64_t total = 0;
+    for (int32_t p = 0; p < polygons; ++p) {
+      if (counts[p] < 2) return false;
+      total += counts[p];
+      if (total > INT32_MAX) return false;
+    }
+    if (!Within(points, static_cast<int32_t>(total))) return false;
+    return ::PolyPolygon(memory_, reinterpret_cast<const POINT*>(points),
+                         reinterpret_cast<const INT*>(counts), polygons) != 0;
+  }
+
+  int32_t RowBytes() const override { return static_cast<int32_t>(PolygonRowBytes(width_)); }
+
+  bool ReadBits(void* bits, size_t size) override {
+    const int64_t needed = PolygonRowBytes(width_) * height_;
+    if (bits == nullptr || static_cast<int64_t>(size) < needed) return false;
+    GdiFlush();
+    BITMAP header{};
+    if (GetObjectA(bitmap_, sizeof header, &header) != sizeof header || header.bmWidthBytes != RowBytes()) {
+      return false;
+    }
+    return GetBitmapBits(bitmap_, static_cast<LONG>(needed), bits) == needed;
+  }
+
+ private:
+  HGDIOBJ Select(HGDIOBJ object) {
+    const HGDIOBJ previous = SelectObject(memory_, object);
+    return previous == HGDI_ERROR ? nullptr : previous;
+  }
+  static bool Within(const PolygonPoint* points, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+      if (points[i].x < -kPolygonCoordinateLimit || points[i].x > kPolygonCoordinateLimit ||
+          points[i].y < -kPolygonCoordinateLimit || points[i].y > kPolygonCoordinateLimit) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  HDC screen_;
+  HDC memory_;
+  int32_t width_;
+  int32_t height_;
+  HBITMAP bitmap_ = nullptr;
+  HPEN pen_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
+  HGDIOBJ oldPen_ = nullptr;
+  HGDIOBJ oldBrush_ = nullptr;
+};
+
 class GdiGraphics final : public Graphics {
  public:
+  PolygonBitmap* CreatePolygonBitmap(void* printerDC, int32_t width, int32_t height) override {
+    if (width <= 0 || height <= 0 || width > kPolygonCoordinateLimit || height > kPolygonCoordinateLimit ||
+        PolygonRowBytes(width) * height > INT32_MAX) {
+      return nullptr;
+    }
+    HDC screen = nullptr;
+    HDC device = static_cast<HDC>(printerDC);
+    if (device == nullptr) {
+      screen = GetDC(nullptr);
+      if (screen == nullptr) return nullptr;
+      device = screen;
+    }
+    HDC memory = CreateCompatibleDC(device);
+    if (memory == nullptr) {
+      if (screen != nullptr) ReleaseDC(nullptr, screen);
+      return nullptr;
+    }
+    auto* bitmap = new (std::nothrow) GdiPolygonBitmap(screen, memory, width, height);
+    if (bitmap == nullptr) {
+      DeleteDC(memory);
+      if (screen != nullptr) ReleaseDC(nullptr, screen);
+      return nullptr;
+    }
+    if (!bitmap->Prepare()) {
+      delete bitmap;
+      return nullptr;
+    }
+    return bitmap;
+  }
+
   bool StretchBitmap(const char* printerName, const BitmapHeader& source, const void* sourceBits,
                      const BitmapHeader& destination, void* destinationBits, StretchMode mode) override {
     if (printerName == nullptr || printerName[0] == '\0') return false;

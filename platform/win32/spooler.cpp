@@ -1,5 +1,5 @@
-// Windows spooler: the printer's name from its level-2 information, printer data, and the print job
-// of a printer handle, each a direct call of the spooler interface.
+// Windows spooler: the printer's name from its level-2 information, printer data, the print job of a
+// printer handle and the printer's device context, each a direct call of the system's interface.
 #include <string>
 #include <vector>
 
@@ -62,6 +62,13 @@ class Win32Spooler final : public Spooler {
     return ok != 0;
   }
   bool AbortPrinter(void* printer) override { return ::AbortPrinter(static_cast<HANDLE>(printer)) != 0; }
+  void* CreatePrinterDC(const char* name) override {
+    if (name == nullptr) return nullptr;
+    return CreateDCA(nullptr, name, nullptr, nullptr);
+  }
+  void DeletePrinterDC(void* dc) override {
+    if (dc != nullptr) DeleteDC(static_cast<HDC>(dc));
+  }
 };
 
 }  // namespace

@@ -70,6 +70,21 @@ TEST_F(JobStream, WordWritersTurnTheCallersBufferBigEndian) {
   EXPECT_EQ(asBytes[0], 0x01);  // the caller's buffer now holds the big-endian form
 }
 
+TEST_F(JobStream, WordWriterTurnsEveryWordOfLongBuffers) {
+  // Buffers of 0 to 13 words: whole blocks of four words and the words after them.
+  std::vector<uint8_t> expected;
+  for (size_t count = 0; count <= 13; ++count) {
+    std::vector<uint16_t> words(count);
+    for (size_t i = 0; i < count; ++i) {
+      words[i] = static_cast<uint16_t>(0x1100 * (count + 1) + 0x0101 * i + 1);
+      expected.push_back(static_cast<uint8_t>(words[i] >> 8));
+      expected.push_back(static_cast<uint8_t>(words[i] & 0xFF));
+    }
+    WriteWords16(*set_.ctx, *set_.job, words.data(), count * sizeof(uint16_t));
+  }
+  EXPECT_EQ(StreamBytes(stream_), expected);
+}
+
 TEST_F(JobStream, EstimateOnlyWritesNothing) {
   set_.job->estimateOnly = 1;
   WriteText(*set_.ctx, *set_.job, "!LA 192;");

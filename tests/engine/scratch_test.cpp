@@ -1,7 +1,11 @@
 // Scratch streams, layer files and their block transfers, the underlay buffer, rounding and dots.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <numeric>
+#include <random>
+#include <vector>
 
 #include "engine/error.h"
 #include "engine/scratch.h"
@@ -21,6 +25,39 @@ TEST(Units, RoundHalfAwayFromZero) {
                         Case{-1e12, INT32_MIN}}) {
     EXPECT_EQ(RoundHalfAway(c.value), c.rounded) << c.value;
   }
+}
+
+TEST(Units, RoundHalfAwayAgreesWithStdRoundOverEveryMagnitude) {
+  // std::round also rounds halves away from zero; RoundHalfAway saturates to 32 bits and gives 0 for
+  // NaN. Values of every magnitude, the edges of the 32-bit range and halves near them.
+  auto expected = [](double value) -> int32_t {
+    if (std::isnan(value)) return 0;
+    const double rounded = std::round(value);
+    if (rounded >= 2147483647.0) return INT32_MAX;
+    if (rounded <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(rounded);
+  };
+  std::vector<double> values = {std::nan(""), INFINITY, -INFINITY, -0.0, 1e-310, -1e-310};
+  for (double half : {0.49999999999999994, 4503599627370495.5}) {
+    values.push_back(half);
+    values.push_back(-half);
+  }
+  for (double edge : {2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0, 8388608.0, 1.0}) {
+    for (double offset : {-1.0, -0.5, -0.4999999, 0.0, 0.4999999, 0.5, 1.0}) values.push_back(edge + offset);
+    values.push_back(std::nextafter(edge, 0.0));
+    values.push_back(std::nextafter(edge, 1e300));
+    values.push_back(std::nextafter(edge, -1e300));
+  }
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {
+    // Random bit patterns with exponents from 2^-3 to 2^40, and random halves.
+    uint64_t bits = (random() & 0x800FFFFFFFFFFFFFull) | ((1020 + random() % 44) << 52);
+    double value = 0.0;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(value);
+    values.push_back(std::trunc(value) + (value < 0 ? -0.5 : 0.5));
+  }
+  for (double value : values) EXPECT_EQ(RoundHalfAway(value), expected(value)) << value;
 }
 
 TEST(Units, DotsFromLengths) {

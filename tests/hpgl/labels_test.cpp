@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/hpgl/stroke_font.h"
+#include "engine/spool_intake.h"
 #include "hpgl/hpgl_test_support.h"
 
 namespace ostrelin::test {
@@ -193,6 +194,10 @@ TEST_F(Labels, ControlCharactersMoveThePen) {
       {"PA1000,500;LBA\r\nB\x03", 1000, 392},        // carriage return to where the label started
       {"PA1000,500;LBA\x03LB\r\nB\x03", 1000, 392},  // line start stays across labels
       {"DI0,1;LBA\r\nB\x03", 108, 0},                // a line across the direction
+      {"LBA\001B\x03", 150, 0},                      // other control codes take a blank cell
+      {"LBA\033\007B\x03", 225, 0},                  // ESC and BEL too
+      {"LBA\016\017B\x03", 75, 0},                   // SO and SI only switch sets
+      {"LBA\b\bB\x03", -75, 0},                      // backspaces go back past the start
   };
   for (const Case& c : cases) {
     const auto points = PointsOf(c.text);
@@ -265,6 +270,8 @@ TEST_F(Labels, UnsupportedCharactersAndSetsBecomeSpacesWithATrace) {
       {"CS1;LB\xc8\x03", "Illegal char in string: 200 = \xc8 replaced by blank!\n"},
       {"CS9;LBA\x03", "Charset 9 not supported -- replaced by blank!\n"},
       {"CS-1;LBA\x03", "Charset -1 not supported -- replaced by blank!\n"},
+      {"CA8;LB\016A\x03", "Charset 8 not supported -- replaced by blank!\n"},
+      {"CS3;LB\xff\x03", "Illegal char in string: 255 = \xff replaced by blank!\n"},
   };
   for (const Case& c : cases) {
     CapturedTrace trace;
@@ -331,6 +338,10 @@ TEST_F(Labels, UserDefinedCharacter) {
       {"UC99,2,3,-99,2,-3;", {{true, 25, 18}, {false, 50, 0}, {false, 75, 0}}},
       {"UC1;", {{false, 75, 0}}},  // a step without its second value ends the character
       {"UC;", {{false, 75, 0}}},
+      {"UC99,4,0,3;", {{true, 50, 0}, {false, 75, 0}}},  // the odd last value is dropped
+      // The second value of a step is never a pen control: -99 is a step of 2/3 x -99 rows.
+      {"UC99,2,-99;", {{true, 25, -594}, {false, 75, 0}}},
+      {"UC-99,1,0,99,1,0,-99,1,0,99;", {{false, 12.5f, 0}, {true, 25, 0}, {false, 37.5f, 0}, {false, 75, 0}}},
       {"PA100,100;DI0,1;UC99,4,0;", {{false, 100, 100}, {true, 100, 150}, {false, 100, 175}}},
   };
   for (const Case& c : cases) {
@@ -338,6 +349,146 @@ TEST_F(Labels, UserDefinedCharacter) {
     EXPECT_EQ(points.size(), c.points.size()) << c.text;
     ExpectPoints(points, c.points, c.text);
   }
+}
+
+TEST_F(Labels, VerticalLabelsStackCharactersDown) {
+  // Vertical labels step every byte one cell back and one line down, so characters stack downwards
+  // and control characters, which do not advance, shift the pen a cell to the left. The L is one
+  // stroke from its top (0, 54 with the default steps): each cell shows as one move followed by a
+  // draw, 54 above the cell's origin.
+  struct Case {
+    const char* text;
+    std::vector<Point> starts;
+  };
+  const Case cases[] = {
+      {"DV1;LBLL\x03", {{false, 0, 54}, {false, 0, -54}}},
+      // A return: back to the top row, a cell to the left; with a line feed, two cells.
+      {"DV1;LBLL\rL\x03", {{false, 0, 54}, {false, 0, -54}, {false, -75, 54}}},
+      {"DV1;LBLL\r\nLL\x03", {{false, 0, 54}, {false, 0, -54}, {false, -150, 54}, {false, -150, -54}}},
+      {"DV1;LBL\nL\x03", {{false, 0, 54}, {false, -75, -54}}},
+      {"DV1;DV0;LBLL\x03", {{false, 0, 54}, {false, 75, 54}}},
+      {"DV1;DV;LBLL\x03", {{false, 0, 54}, {false, 75, 54}}},
+  };
+  for (const Case& c : cases) {
+    const auto points = PointsOf(c.text);
+    std::vector<Point> starts;
+    for (size_t i = 0; i + 1 < points.size(); ++i) {
+      if (!points[i].down && points[i + 1].down) starts.push_back(points[i]);
+    }
+    EXPECT_EQ(starts.size(), c.starts.size()) << c.text;
+    ExpectPoints(starts, c.starts, c.text);
+  }
+}
+
+TEST_F(Labels, ClippingTurnsTheRestOfAGlyphIntoMoves) {
+  // The glyph points are compared with the window as P1 + point: with P1 at (603, 521) the A drawn at
+  // (50, 0) spans 653 to 703 across and 521 to 575 up.
+  struct Case {
+    const char* window;
+    int drawn;  // draws of the A's 6 that stay draws
+  };
+  const Case cases[] = {
+      {"IW;", 6},               // clipping off
+      {"IW0,0,800,800;", 6},    // all inside
+      {"IW0,0,700,800;", 3},    // the fourth draw, at 703, leaves across the right edge
+      {"IW0,0,800,570;", 1},    // the second draw, at 575, leaves across the top
+      {"IW0,530,800,800;", 0},  // the start, at 521, is below the window
+      {"IW654,0,800,800;", 0},  // the start, at 653, is left of it
+  };
+  for (const Case& c : cases) {
+    const auto points = PointsOf(std::string(c.window) + "PA50,0;LBA\x03");
+    // The PA's move, the A's 8 points, the pen-up after the byte.
+    ASSERT_EQ(points.size(), 10u) << c.window;
+    std::vector<Point> a(points.begin() + 1, points.begin() + 9);
+    const std::vector<Point> want = DefaultA(50, 0);
+    int drawn = 0;
+    bool left = false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_NEAR(a[i].x, want[i].x, 1e-3) << c.window << " point " << i;
+      EXPECT_NEAR(a[i].y, want[i].y, 1e-3) << c.window << " point " << i;
+      if (a[i].down) {
+        EXPECT_FALSE(left) << c.window << ": a draw after the glyph left the window, point " << i;
+        ++drawn;
+      } else if (want[i].down) {
+        left = true;
+      }
+    }
+    EXPECT_EQ(drawn, c.drawn) << c.window;
+  }
+}
+
+TEST_F(Labels, RotatedCoordinatesTurnLabelsOnceAboutTheOrigin) {
+  // RO90 turns the point (x, y) to (-y, x); a label there must come out as the same label drawn
+  // without rotation at (-y, x) in the direction 90 degrees. The plot size's corner (after RO) and a
+  // ZM point are positions that were never rotated; the unrotated run has a move there first.
+  struct Case {
+    const char* rotated;
+    const char* turned;
+    size_t leadingMoves;  // points of the turned run that the rotated run does not have
+  };
+  const Case cases[] = {
+      {"RO90;PA1000,200;LBA\x03PR0,0;", "DI0,1;PA-200,1000;LBA\x03PR0,0;", 0},
+      {"RO90;PA1000,200;LBA\r\nB\x03", "DI0,1;PA-200,1000;LBA\r\nB\x03", 0},
+      {"RO90;PA1000,200;BLAB\x03LO6;PB;", "DI0,1;PA-200,1000;BLAB\x03LO6;PB;", 0},
+      {"RO90;PA1000,200;CP2,1;", "DI0,1;PA-200,1000;CP2,1;", 0},
+      {"RO90;PA1000,200;UC99,4,6;", "DI0,1;PA-200,1000;UC99,4,6;", 0},
+      {"RO90;SM*;PA1000,200;", "DI0,1;SM*;PA-200,1000;", 0},
+      {"RO45;RO45;PA1000,200;LBA\x03", "DI0,1;PA-200,1000;LBA\x03", 0},
+      {"RO180;PA1000,200;LBA\x03", "DI-1,0;PA-1000,-200;LBA\x03", 0},
+      // RO90 swaps the plot size to 2000 x 1000 and leaves the position on its far corner.
+      {"PS1000,2000;RO90;LBA\x03", "DI0,1;PA-1000,2000;LBA\x03", 1},
+      {"RO90;ZM1000,200,0;LBA\x03", "DI0,1;PA-200,1000;LBA\x03", 1},
+  };
+  for (const Case& c : cases) {
+    CapturedTrace quiet;
+    const auto rotated = PointsOf(c.rotated);
+    const auto turned = PointsOf(c.turned);
+    ASSERT_EQ(rotated.size() + c.leadingMoves, turned.size()) << c.rotated;
+    for (size_t i = 0; i < rotated.size(); ++i) {
+      const Point& want = turned[i + c.leadingMoves];
+      EXPECT_EQ(rotated[i].down, want.down) << c.rotated << " point " << i;
+      EXPECT_NEAR(rotated[i].x, want.x, 0.05) << c.rotated << " point " << i;
+      EXPECT_NEAR(rotated[i].y, want.y, 0.05) << c.rotated << " point " << i;
+    }
+  }
+}
+
+// A label whose terminator never comes, fed through the spool road: the interpreter must give up with
+// "Syntax error" once the pending text reaches the threshold, without a buffer beyond the spool
+// buffer's size and with everything released.
+class LabelsThroughTheSpoolRoad : public ScratchDirTest {
+ protected:
+  void TearDown() override {
+    if (set_.ctx->jobOpenFlag != 0) AbortSpoolJob(*set_.ctx, *set_.spool, *set_.job, spooler_.printerHandle);
+    ScratchDirTest::TearDown();
+  }
+  MemorySpooler spooler_;
+  CapturedMessages messages_;
+  RecordSet set_;
+  std::vector<uint8_t> settings_ = DefaultSettings();
+};
+
+TEST_F(LabelsThroughTheSpoolRoad, AnUnterminatedLabelOfMegabytesEndsTheJobWithASyntaxError) {
+  FailingMemory memory(kSpoolBufferBytes + 1);  // nothing larger than the spool buffer may be had
+  const std::string start = "IN;SP1;PA100,100;LB";
+  const std::vector<uint8_t> text(65536, 'A');
+  auto send = [&](const uint8_t* data, size_t size) {
+    debut(spooler_.printerHandle, data, static_cast<uint32_t>(size), settings_.data(), set_.spool, set_.ctx,
+          set_.job);
+  };
+  send(reinterpret_cast<const uint8_t*>(start.data()), start.size());
+  size_t sent = start.size();
+  while (messages_.texts.empty() && sent < 3 * size_t{kSpoolBufferBytes}) {
+    send(text.data(), text.size());
+    sent += text.size();
+  }
+  EXPECT_EQ(messages_.texts, std::vector<std::string>{"Syntax error"});
+  EXPECT_GT(sent, size_t{kProcessThreshold});
+  EXPECT_EQ(set_.ctx->jobOpenFlag, 0);
+  EXPECT_EQ(set_.spool->spoolBuffer, nullptr);
+  EXPECT_EQ(set_.ctx->labelText, nullptr);
+  EXPECT_TRUE(spooler_.job.empty());  // the printer's job was aborted
+  EXPECT_EQ(memory.outstanding, 0);
 }
 
 // The font.
@@ -362,37 +513,68 @@ TEST(StrokeFont, ExampleGlyphs) {
   EXPECT_EQ(*hpgl::GlyphStrokes(0, ' '), 0);
 }
 
-TEST(StrokeFont, Set0GlyphsStartWithAMoveAndStayOnTheGrid) {
-  for (int code = 0; code < hpgl::kGlyphsPerSet; ++code) {
-    const uint8_t* s = hpgl::GlyphStrokes(0, code);
-    const bool printable = code > 32 && code < 128;
-    EXPECT_EQ(*s != 0, printable) << "code " << code;
-    if (*s != 0) {
-      EXPECT_FALSE(hpgl::StrokeIsDraw(*s)) << "code " << code;
+TEST(StrokeFont, EveryGlyphStartsWithAMoveAndStaysOnItsGrid) {
+  // Set 0 stays inside its cell; the others may reach one step into the cell on the left (wide
+  // symbols) and up to gy 9 (accents on capitals). The printable codes that draw nothing are listed.
+  struct Design {
+    int set;
+    int minX, maxX, minY, maxY;
+    std::vector<int> blank;
+  };
+  const Design designs[] = {
+      {0, 0, 4, -3, 7, {}},          {1, -1, 5, -3, 9, {}},    {2, -1, 5, -3, 9, {126, 127}},
+      {3, -1, 5, -3, 9, {126, 127}}, {4, -1, 5, -3, 9, {}},    {5, -1, 5, -3, 9, {}},
+      {6, -1, 5, -3, 9, {}},         {7, -1, 5, -3, 9, {127}},
+  };
+  for (const Design& d : designs) {
+    for (int code = 0; code < hpgl::kGlyphsPerSet; ++code) {
+      SCOPED_TRACE("set " + std::to_string(d.set) + " code " + std::to_string(code));
+      const uint8_t* s = hpgl::GlyphStrokes(d.set, code);
+      const bool printable = code > 32 && std::find(d.blank.begin(), d.blank.end(), code) == d.blank.end();
+      if (*s != 0) {
+        EXPECT_FALSE(hpgl::StrokeIsDraw(*s));
+      }
+      bool draws = false;
+      for (; *s != 0; ++s) {
+        EXPECT_GE(hpgl::StrokeX(*s), d.minX);
+        EXPECT_LE(hpgl::StrokeX(*s), d.maxX);
+        EXPECT_GE(hpgl::StrokeY(*s), d.minY);
+        EXPECT_LE(hpgl::StrokeY(*s), d.maxY);
+        draws = draws || hpgl::StrokeIsDraw(*s);
+      }
+      EXPECT_EQ(draws, printable);
     }
-    bool draws = false;
-    for (; *s != 0; ++s) {
-      EXPECT_GE(hpgl::StrokeX(*s), 0) << "code " << code;  // set 0 stays inside its cell
-      EXPECT_LE(hpgl::StrokeX(*s), 4) << "code " << code;
-      EXPECT_GE(hpgl::StrokeY(*s), -3) << "code " << code;
-      EXPECT_LE(hpgl::StrokeY(*s), 7) << "code " << code;
-      draws = draws || hpgl::StrokeIsDraw(*s);
-    }
-    EXPECT_EQ(draws, printable) << "code " << code;
   }
 }
 
-TEST(StrokeFont, Set7HasGlyphsForItsNinetyFourCodesOnly) {
-  for (int code = 0; code < hpgl::kGlyphsPerSet; ++code) {
-    const uint8_t* s = hpgl::GlyphStrokes(7, code);
-    const bool printable = code > 32 && code < 127;
-    bool draws = false;
-    for (; *s != 0; ++s) {
-      EXPECT_GE(hpgl::StrokeY(*s), -3) << "code " << code;
-      EXPECT_LE(hpgl::StrokeY(*s), 9) << "code " << code;  // accents of capitals reach gy 9
-      draws = draws || hpgl::StrokeIsDraw(*s);
+TEST(StrokeFont, NationalSetsDifferFromSet0WhereListed) {
+  auto range = [](int first, int last) {
+    std::vector<int> codes;
+    for (int code = first; code <= last; ++code) codes.push_back(code);
+    return codes;
+  };
+  std::vector<int> set5 = range('A', 'Q');
+  const std::vector<int> lower = range('a', 'z');
+  set5.insert(set5.end(), lower.begin(), lower.end());
+  const std::vector<std::vector<int>> differing = {
+      {},
+      {'\\', '^', '{', '|', '}'},
+      {'#', '\'', '\\', '{', '|', '}', '~', 127},
+      {'#', '[', '\\', ']', '^', '{', '|', '}', '~', 127},
+      {'#', '\'', '\\', '{', '|', '}', '~'},
+      set5,
+      {'\\'},
+  };
+  auto bytes = [](int set, int code) {
+    const uint8_t* s = hpgl::GlyphStrokes(set, code);
+    return std::vector<uint8_t>(s, s + std::char_traits<char>::length(reinterpret_cast<const char*>(s)));
+  };
+  for (int set = 1; set < 7; ++set) {
+    for (int code = 0; code < hpgl::kGlyphsPerSet; ++code) {
+      const auto& listed = differing[static_cast<size_t>(set)];
+      const bool differs = std::find(listed.begin(), listed.end(), code) != listed.end();
+      EXPECT_EQ(bytes(set, code) != bytes(0, code), differs) << "set " << set << " code " << code;
     }
-    EXPECT_EQ(draws, printable) << "code " << code;
   }
 }
 

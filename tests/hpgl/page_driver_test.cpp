@@ -233,8 +233,6 @@ TEST_F(PageDriver, CommandsOfOtherModulesAreReadWholeAndReportedOnTheTrace) {
   const std::vector<std::string> sequences = {
       std::string("BLPD1;\x03"),                                 // label text
       std::string("DT#;BLPD1;#"),                                // label text with its own terminator
-      std::string("PE>;PD1;"),                                   // the fraction flag takes the ";" after it
-      std::string("PE=?@AB;"),                                   // encoded data up to ";"
       std::string("SMPD1;SM;"),                                  // the symbol character
       std::string("\x1b*b0M\x1b*b4WPD1;"),                       // raster data, unencoded
       std::string("\x1b*b2m4WPD1;"),                             // compression in the same sequence
@@ -244,15 +242,11 @@ TEST_F(PageDriver, CommandsOfOtherModulesAreReadWholeAndReportedOnTheTrace) {
       std::string("\x1b%-12345X\x1b%1B\x1b*r100S\x1b*t300R"),    // mode switches and settings, no data
       std::string("\x1b*p+10x-5Y\x1b"
                   "E"),
-      std::string("AA1;AR1,2,3;CI5;EA1,1;EW1,2,3;ZC1,1,2,2;"
-                  "PM0;EP;FP;RR1,1;"),
   };
   for (const std::string& sequence : sequences) {
     EXPECT_EQ(RecordsOf(sequence + "PA5,5;"), (std::vector<PlotRecord>{Pt(kOpPenUp, 5, 5)}))
         << testing::PrintToString(sequence);
   }
-  EXPECT_NE(std::find(trace.texts.begin(), trace.texts.end(), "Not supported yet: PM\n"), trace.texts.end());
-  EXPECT_NE(std::find(trace.texts.begin(), trace.texts.end(), "Not supported yet: FP\n"), trace.texts.end());
   EXPECT_EQ(set_.ctx->symbolCharacter, 0);
   ASSERT_FALSE(Run("SM\r").has_value());
   EXPECT_EQ(set_.ctx->symbolCharacter, 0);

@@ -1,4 +1,4 @@
-// Raster transfer decoders: round trips through encoders written here for every method on random
+// Raster transfer decoders: round trips through the test encoders for every method on random
 // rows (also rows longer than a plane), and data that lies about its length.
 #include "engine/hpgl/rtl_decode.h"
 
@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "hpgl/rtl_encoders.h"
 #include "support/test_support.h"
 
 namespace ostrelin::test {
@@ -65,86 +66,6 @@ class RecordingSink final : public RowSink {
   std::vector<RowKind> kinds;
 };
 
-// --- Encoders, written from the format alone. ---
-
-Bytes EncodeRunLength(const Bytes& row) {
-  Bytes out;
-  for (size_t i = 0; i < row.size();) {
-    size_t run = 1;
-    while (i + run < row.size() && run < 256 && row[i + run] == row[i]) ++run;
-    out.push_back(static_cast<uint8_t>(run - 1));
-    out.push_back(row[i]);
-    i += run;
-  }
-  return out;
-}
-
-Bytes EncodePackBits(const Bytes& row) {
-  Bytes out;
-  size_t i = 0;
-  while (i < row.size()) {
-    size_t run = 1;
-    while (i + run < row.size() && run < 128 && row[i + run] == row[i]) ++run;
-    if (run >= 2) {
-      out.push_back(static_cast<uint8_t>(static_cast<int8_t>(1 - static_cast<int>(run))));
-      out.push_back(row[i]);
-      i += run;
-      continue;
-    }
-    size_t literal = 1;
-    while (i + literal < row.size() && literal < 128 &&
-           !(i + literal + 1 < row.size() && row[i + literal] == row[i + literal + 1]))
-      ++literal;
-    out.push_back(static_cast<uint8_t>(literal - 1));
-    out.insert(out.end(), row.begin() + static_cast<ptrdiff_t>(i), row.begin() + static_cast<ptrdiff_t>(i + literal));
-    i += literal;
-  }
-  return out;
-}
-
-Bytes EncodeDelta(const Bytes& row, const Bytes& seed) {
-  Bytes out;
-  size_t last = 0;  // end of the last replacement
-  size_t i = 0;
-  while (i < row.size()) {
-    const uint8_t before = i < seed.size() ? seed[i] : 0;
-    if (row[i] == before) {
-      ++i;
-      continue;
-    }
-    size_t count = 1;
-    while (count < 8 && i + count < row.size()) ++count;  // replace up to 8 bytes from here
-    const size_t offset = i - last;
-    const size_t small = std::min<size_t>(offset, 31);
-    out.push_back(static_cast<uint8_t>(((count - 1) << 5) | small));
-    if (small == 31) {
-      size_t rest = offset - 31;
-      while (rest >= 255) {
-        out.push_back(255);
-        rest -= 255;
-      }
-      out.push_back(static_cast<uint8_t>(rest));
-    }
-    out.insert(out.end(), row.begin() + static_cast<ptrdiff_t>(i), row.begin() + static_cast<ptrdiff_t>(i + count));
-    i += count;
-    last = i;
-  }
-  return out;
-}
-
-Bytes Encode(int method, const Bytes& row, const Bytes& seed) {
-  switch (method) {
-    case 0:
-      return row;
-    case 1:
-      return EncodeRunLength(row);
-    case 2:
-      return EncodePackBits(row);
-    default:
-      return EncodeDelta(row, seed);
-  }
-}
-
 // Random rows with runs, so that every encoder has both runs and literals to write.
 Bytes RandomRow(std::mt19937& rng, size_t length) {
   Bytes row(length);
@@ -161,10 +82,6 @@ Bytes RandomRow(std::mt19937& rng, size_t length) {
 
 // A row as a plane holds it: cut to the plane.
 Bytes InPlane(const Bytes& row) { return Bytes(row.begin(), row.begin() + static_cast<ptrdiff_t>(std::min(row.size(), kPlane))); }
-
-Bytes BigEndian32(uint32_t v) {
-  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-}
 
 class RtlDecodeTest : public ::testing::Test {
  protected:
@@ -203,7 +120,7 @@ TEST_F(RtlDecodeTest, RoundTripOfEveryRowMethodOnRandomRows) {
         }
         spool().rowBytes = static_cast<int32_t>(length);
         spool().rowPixels = static_cast<int32_t>(length * 8);
-        Transfer(method, Encode(method, row, seed));
+        Transfer(method, EncodeRow(method, row, seed));
         sent.push_back(row);
         std::copy_n(row.begin(), std::min(length, kPlane), seed.begin());
       }
@@ -255,7 +172,7 @@ TEST_F(RtlDecodeTest, AdaptiveBlocksRoundTrip) {
     Bytes block;
     if (command <= 3) {
       row = RandomRow(rng, length);
-      block = Encode(command, row, seed);
+      block = EncodeRow(command, row, seed);
       count = static_cast<uint16_t>(block.size());
       sent.push_back(row);
     } else if (command == 4) {

@@ -1,19 +1,24 @@
 // Fake platform services for fault injection.
 #include "support/fakes.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ostrelin::test {
 namespace {
 
-// Passes through to a native stream until its write budget is spent.
+// Passes through to a native stream until a write budget is spent.
 class BudgetStream : public platform::Stream {
  public:
-  BudgetStream(platform::Stream* inner, int* writesLeft) : inner_(inner), writesLeft_(writesLeft) {}
+  BudgetStream(platform::Stream* inner, FailingFiles* owner, int number)
+      : inner_(inner), owner_(owner), number_(number) {}
   ~BudgetStream() override { delete inner_; }
   size_t Write(const void* data, size_t size) override {
-    if (*writesLeft_ == 0) return 0;
-    if (*writesLeft_ > 0) --*writesLeft_;
+    if (!owner_->TakeWrite(&owner_->streamWritesBeforeFailure, number_, size)) return 0;
     return inner_->Write(data, size);
   }
   size_t Read(void* data, size_t size) override { return inner_->Read(data, size); }
@@ -23,7 +28,8 @@ class BudgetStream : public platform::Stream {
 
  private:
   platform::Stream* inner_;
-  int* writesLeft_;
+  FailingFiles* owner_;
+  int number_;
 };
 
 class BudgetLayer : public platform::LayerFile {
@@ -32,11 +38,13 @@ class BudgetLayer : public platform::LayerFile {
   ~BudgetLayer() override { delete inner_; }
   bool WriteAt(const void* data, uint32_t size, uint64_t offset) override {
     owner_->layerWriteSizes.push_back(size);
-    if (owner_->layerWritesBeforeFailure == 0) return false;
-    if (owner_->layerWritesBeforeFailure > 0) --owner_->layerWritesBeforeFailure;
+    if (!owner_->TakeWrite(&owner_->layerWritesBeforeFailure, -1, size)) return false;
     return inner_->WriteAt(data, size, offset);
   }
-  bool ReadAt(void* data, uint32_t size, uint64_t offset) override { return inner_->ReadAt(data, size, offset); }
+  bool ReadAt(void* data, uint32_t size, uint64_t offset) override {
+    if (!FailingFiles::TakeRead(&owner_->layerReadsBeforeFailure)) return false;
+    return inner_->ReadAt(data, size, offset);
+  }
 
  private:
   platform::LayerFile* inner_;
@@ -48,6 +56,23 @@ class BudgetLayer : public platform::LayerFile {
 FailingFiles::FailingFiles() : previous_(platform::InstallFiles(this)) {}
 FailingFiles::~FailingFiles() { platform::InstallFiles(previous_); }
 
+bool FailingFiles::TakeWrite(int* ownBudget, int target, uint64_t size) {
+  ++diskWrites;
+  diskWriteTargets.push_back(target);
+  if (diskCapacity != 0 && diskBytesWritten + size > diskCapacity) diskWritesBeforeFull = 0;
+  if (*ownBudget == 0 || diskWritesBeforeFull == 0) return false;
+  diskBytesWritten += size;
+  if (*ownBudget > 0) --*ownBudget;
+  if (diskWritesBeforeFull > 0) --diskWritesBeforeFull;
+  return true;
+}
+
+bool FailingFiles::TakeRead(int* budget) {
+  if (*budget == 0) return false;
+  if (*budget > 0) --*budget;
+  return true;
+}
+
 platform::Stream* FailingFiles::Count(platform::Stream* stream) {
   if (stream == nullptr) return nullptr;
   if (streamsBeforeFailure == 0) {
@@ -55,7 +80,7 @@ platform::Stream* FailingFiles::Count(platform::Stream* stream) {
     return nullptr;
   }
   if (streamsBeforeFailure > 0) --streamsBeforeFailure;
-  return new BudgetStream(stream, &streamWritesBeforeFailure);
+  return new BudgetStream(stream, this, streamsOpened_++);
 }
 
 platform::Stream* FailingFiles::OpenAnonymousStream() {
@@ -90,6 +115,7 @@ bool MemorySpooler::GetPrinterName(void* printer, std::string* name) {
   return true;
 }
 bool MemorySpooler::GetPrinterData(void*, const char* valueName, void* out, uint32_t size, uint32_t* needed) {
+  if (failDataReads) return false;
   const auto found = data.find(valueName);
   if (found == data.end()) return false;
   if (needed != nullptr) *needed = static_cast<uint32_t>(found->second.size());
@@ -99,7 +125,8 @@ bool MemorySpooler::GetPrinterData(void*, const char* valueName, void* out, uint
 }
 bool MemorySpooler::SetPrinterData(void* printer, const char* valueName, uint32_t type, const void* bytes,
                                    uint32_t size) {
-  if (printer == printerHandle) return false;  // only a handle opened by name may change the data
+  // Only a handle opened by name may change the data.
+  if (printer == printerHandle || failDataWrites) return false;
   const auto* begin = static_cast<const uint8_t*>(bytes);
   data[valueName].assign(begin, begin + size);
   types[valueName] = type;
@@ -116,6 +143,9 @@ bool MemorySpooler::ClosePrinter(void*) {
   return true;
 }
 bool MemorySpooler::WritePrinter(void*, const void* bytes, uint32_t size, uint32_t* written) {
+  ++writeCalls;
+  if (writesBeforeFailure == 0) failWrites = true;
+  if (writesBeforeFailure > 0) --writesBeforeFailure;
   if (failWrites) {
     *written = 0;
     return false;
@@ -131,10 +161,27 @@ bool MemorySpooler::AbortPrinter(void*) {
   return true;
 }
 
-FailingMemory::FailingMemory(size_t minimum) : minimumSize(minimum), previous_(platform::InstallMemory(this)) {}
+void* MemorySpooler::CreatePrinterDC(const char* name) {
+  if (name == nullptr || std::strcmp(name, "Engraver") != 0) return nullptr;
+  void* dc = reinterpret_cast<void*>(static_cast<uintptr_t>(0x2000 + ++dcsMade));
+  liveDCs.push_back(dc);
+  return dc;
+}
+void MemorySpooler::DeletePrinterDC(void* dc) {
+  const auto found = std::find(liveDCs.begin(), liveDCs.end(), dc);
+  if (found == liveDCs.end()) {
+    ++unknownDCDeletes;
+    return;
+  }
+  liveDCs.erase(found);
+}
+
+FailingMemory::FailingMemory(size_t minimum)
+    : minimumSize(minimum), previous_(platform::InstallMemory(this)) {}
 FailingMemory::~FailingMemory() { platform::InstallMemory(previous_); }
 void* FailingMemory::Allocate(size_t size, bool zeroFill) {
-  if (size >= minimumSize) return nullptr;
+  sizes.push_back(size);
+  if (size >= minimumSize || static_cast<int>(sizes.size()) - 1 == failOnly) return nullptr;
   void* block = platform::NativeMemory().Allocate(size, zeroFill);
   if (block != nullptr) ++outstanding;
   return block;
@@ -143,10 +190,29 @@ void FailingMemory::Free(void* block) {
   if (block != nullptr) --outstanding;
   platform::NativeMemory().Free(block);
 }
-uint64_t FailingMemory::AvailablePhysical() { return platform::NativeMemory().AvailablePhysical(); }
+uint64_t FailingMemory::AvailablePhysical() {
+  return reportedPhysical != 0 ? reportedPhysical : platform::NativeMemory().AvailablePhysical();
+}
 
 CapturedTrace::CapturedTrace() : previous_(platform::InstallTrace(this)) {}
 CapturedTrace::~CapturedTrace() { platform::InstallTrace(previous_); }
 void CapturedTrace::Trace(const char* text) { texts.emplace_back(text); }
+
+std::vector<std::string> OpenDescriptors() {
+  std::vector<std::string> open;
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return open;
+  const int own = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == own) continue;
+    char target[512] = {};
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    open.push_back(std::string(entry->d_name) + " -> " + (length > 0 ? std::string(target, length) : "?"));
+  }
+  ::closedir(dir);
+  std::sort(open.begin(), open.end());
+  return open;
+}
 
 }  // namespace ostrelin::test

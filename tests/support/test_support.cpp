@@ -92,15 +92,20 @@ void ScratchDirTest::TearDown() {
 }
 
 std::vector<uint8_t> Record(const char* code, uint16_t value) {
-  return {0xFF, 0xFD, static_cast<uint8_t>(code[0]), static_cast<uint8_t>(code[1]),
-          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  return {0xFF,
+          0xFD,
+          static_cast<uint8_t>(code[0]),
+          static_cast<uint8_t>(code[1]),
+          static_cast<uint8_t>(value >> 8),
+          static_cast<uint8_t>(value)};
 }
 
 std::vector<uint8_t> ReadBack(RecordSet& set) {
   const int32_t size = ostrelinGetBinarySize(set.ctx, set.spool, set.job);
   std::vector<uint8_t> bytes(static_cast<size_t>(size > 0 ? size : 0));
   if (size > 0) {
-    const int32_t read = ostrelinGetBinary(set.ctx, set.spool, set.job, bytes.data(), static_cast<uint32_t>(size));
+    const int32_t read =
+        ostrelinGetBinary(set.ctx, set.spool, set.job, bytes.data(), static_cast<uint32_t>(size));
     bytes.resize(static_cast<size_t>(read > 0 ? read : 0));
   }
   return bytes;

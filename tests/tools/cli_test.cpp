@@ -112,6 +112,20 @@ TEST_F(Cli, ExitStatusesAndMessages) {
   EXPECT_EQ(Run("--version").out.rfind("ostrelin ", 0), 0u);
 }
 
+// A raw record whose output file name has no terminating zero decodes to its raw form and encodes back
+// to the same bytes.
+TEST_F(Cli, ARecordWithAnUnterminatedNameRoundTrips) {
+  std::string record = ReadText(dir_ / "short.bin") + '\0';
+  for (size_t i = 0; i < 260; ++i) record[1308 + 2 * i] = 'k';
+  WriteText(dir_ / "unterminated.bin", record);
+  const Outcome decoded = Run("settings decode unterminated.bin -o unterminated.json");
+  ASSERT_EQ(decoded.status, 0) << decoded.err;
+  const Json json = Json::parse(ReadText(dir_ / "unterminated.json"));
+  EXPECT_EQ(json["outputFileNameHex"].get<std::string>().substr(0, 8), "6b006b00");
+  ASSERT_EQ(Run("settings encode unterminated.json -o record.bin").status, 0);
+  EXPECT_EQ(ReadText(dir_ / "record.bin"), record);
+}
+
 TEST_F(Cli, SettingsRoundTripAndRenderThenDump) {
   ASSERT_EQ(Run("settings defaults -o defaults.json").status, 0);
   ASSERT_EQ(Run("settings encode defaults.json -o record.bin").status, 0);

@@ -140,16 +140,19 @@ TEST(SettingsJson, IdentificationAndUnusedBytesKeepEveryByte) {
   EXPECT_EQ(SettingsFromJson(json), record);
 }
 
-// Random records (with a terminated name) survive both round trips byte for byte.
+// Random records survive both round trips byte for byte: most with a terminated name, the others with
+// whatever the name's units happen to be.
 TEST(SettingsJson, RandomRecordsRoundTripExactly) {
   std::mt19937 random(20261211);
   for (int trial = 0; trial < 200; ++trial) {
     std::vector<uint8_t> record(kRecordBytes);
     for (uint8_t& byte : record) byte = static_cast<uint8_t>(random());
-    const size_t nameUnits = random() % 260;
-    for (size_t i = 0; i < nameUnits; ++i)
-      Put(record, 1308 + 2 * i, Width::kU16, 'a' + static_cast<int>(random() % 26));
-    Put(record, 1308 + 2 * nameUnits, Width::kU16, 0);
+    if (trial % 4 != 0) {
+      const size_t nameUnits = random() % 260;
+      for (size_t i = 0; i < nameUnits; ++i)
+        Put(record, 1308 + 2 * i, Width::kU16, 'a' + static_cast<int>(random() % 26));
+      Put(record, 1308 + 2 * nameUnits, Width::kU16, 0);
+    }
     const Json json = SettingsToJson(record.data());
     ASSERT_EQ(SettingsFromJson(json), record) << "trial " << trial;
     ASSERT_EQ(SettingsToJson(SettingsFromJson(json).data()), json) << "trial " << trial;
@@ -187,19 +190,35 @@ TEST(SettingsJson, OutputFileNameIsUtf16) {
   }
 }
 
-TEST(SettingsJson, RecordsWhoseNameCannotBeShownAreRefused) {
+// A name without a text form is given as the field's raw bytes, which come back unchanged.
+TEST(SettingsJson, NamesWithoutATextFormAreGivenAsHex) {
   std::vector<uint8_t> unterminated = ZeroRecord();
-  for (size_t i = 0; i < 260; ++i) Put(unterminated, 1308 + 2 * i, Width::kU16, 'n');
+  for (size_t i = 0; i < 260; ++i) Put(unterminated, 1308 + 2 * i, Width::kU16, 'n' + (i % 3));
   std::vector<uint8_t> loneSurrogate = ZeroRecord();
   Put(loneSurrogate, 1308, Width::kU16, 0xDC00);
+  loneSurrogate[1308 + 300] = 0x7F;  // after the terminator, but part of the raw field
   for (const auto& record : {unterminated, loneSurrogate}) {
-    try {
-      SettingsToJson(record.data());
-      ADD_FAILURE() << "accepted";
-    } catch (const ToolError& error) {
-      EXPECT_EQ(error.exitStatus(), kExitUsage);
-      EXPECT_NE(std::string(error.what()).find("outputFileName"), std::string::npos) << error.what();
-    }
+    const Json json = SettingsToJson(record.data());
+    EXPECT_FALSE(json.contains("outputFileName"));
+    ASSERT_TRUE(json.contains("outputFileNameHex"));
+    const std::string hex = json["outputFileNameHex"];
+    ASSERT_EQ(hex.size(), 1040u);
+    EXPECT_EQ(hex.substr(0, 4), record == unterminated ? "6e00" : "00dc");  // units little-endian
+    EXPECT_FALSE(json.contains("unusedBytes"));                             // the whole field is the name's
+    EXPECT_EQ(SettingsFromJson(json), record);
+    EXPECT_EQ(SettingsToJson(SettingsFromJson(json).data()), json);
+  }
+  // The raw form of a name that has a text form is refused: each record has one JSON form.
+  Json json = SettingsToJson(ZeroRecord().data());
+  json.erase("outputFileName");
+  json["outputFileNameHex"] = std::string(1040, '0');
+  try {
+    SettingsFromJson(json);
+    ADD_FAILURE() << "accepted";
+  } catch (const ToolError& error) {
+    EXPECT_EQ(error.exitStatus(), kExitUsage);
+    EXPECT_NE(std::string(error.what()).find("outputFileNameHex: holds a terminated name"), std::string::npos)
+        << error.what();
   }
 }
 
@@ -241,6 +260,11 @@ const Refusal kRefusals[] = {
      "identificationHex"},
     {"name with a zero", R"([{"op": "replace", "path": "/outputFileName", "value": "a\u0000b"}])",
      "outputFileName"},
+    {"no name", R"([{"op": "remove", "path": "/outputFileName"}])", "outputFileName"},
+    {"name in both forms", R"([{"op": "add", "path": "/outputFileNameHex", "value": "00"}])", "not both"},
+    {"short raw name",
+     R"([{"op": "remove", "path": "/outputFileName"}, {"op": "add", "path": "/outputFileNameHex", "value": "6e00"}])",
+     "outputFileNameHex: expected 1040 hex digits"},
     {"unused byte over a field",
      R"([{"op": "add", "path": "/unusedBytes", "value": [{"offset": 0, "hex": "01"}]}])", "unusedBytes[0]"},
     {"unused entries overlapping",

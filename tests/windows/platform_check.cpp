@@ -1,5 +1,6 @@
 // Checks of the Windows platform layer, run under Windows or Wine: scratch streams and layer files
-// (positioned transfers, deletion on close, the fallback directory), memory, and the GDI resampling.
+// (positioned transfers, deletion on close, the fallback directory), memory, the GDI resampling and
+// polygon bitmaps, and the spooler.
 // Usage: ostrelin_win_platform_check RESULT_FILE SCRATCH_DIRECTORY
 // RESULT_FILE receives one line per check ("PASS name" or "FAIL name: why") and a last line
 // "done N failures".
@@ -267,6 +268,22 @@ void CheckGraphics() {
     Check(done && repeated, "24-bit enlargement by 2 repeats every pixel");
     Check(done && fromUp == fromDown, "a top-down source comes out as the bottom-up one");
   }
+  // A polygon bitmap on a device's context (as on a printer's): a filled square reads back as 1s, the
+  // rest of the bitmap as 0s, rows word-aligned.
+  {
+    std::unique_ptr<PolygonBitmap> bitmap(graphics().CreatePolygonBitmap(screen, 20, 3));
+    const PolygonPoint square[] = {{2, 0}, {9, 0}, {9, 2}, {2, 2}};
+    std::vector<uint8_t> bits(4 * 3, 0x5A);
+    const bool done = bitmap != nullptr && bitmap->RowBytes() == 4 && bitmap->Polygon(square, 4) &&
+                      !bitmap->ReadBits(bits.data(), bits.size() - 1) &&
+                      bitmap->ReadBits(bits.data(), bits.size());
+    bool expected = true;
+    for (int y = 0; y < 3; ++y) {
+      const uint8_t row[4] = {0x3F, 0xC0, 0, 0};
+      expected = expected && std::memcmp(&bits[static_cast<size_t>(y) * 4], row, 4) == 0;
+    }
+    Check(done && expected, "a polygon bitmap on a device's context fills a square and nothing else");
+  }
   DeleteDC(screen);
 
   // The service itself needs the printer's device context: a printer that does not exist has none.
@@ -282,6 +299,8 @@ void CheckSpooler() {
         "a printer that does not exist does not open");
   std::string name;
   Check(!spooler().GetPrinterName(nullptr, &name), "no printer name without a printer handle");
+  Check(spooler().CreatePrinterDC("no such printer") == nullptr,
+        "no device context for a printer that does not exist");
 }
 
 }  // namespace

@@ -257,6 +257,30 @@ std::string SpoolPage(uint32_t seed) {
   return page;
 }
 
+// HPGL polygons for the spool road, filled into the layers through the graphics service: a ring of two
+// subpolygons replayed as strokes, filled rectangles, a fill cropped by a window, and self-crossing
+// random polygons in several pens.
+std::string PolygonPage(uint32_t seed) {
+  // Everything within 5,500 dots both ways: the spool road turns x into rows, and the plate has 6,004.
+  std::string page = "IN;SP1;PA400,400;PM0;PD2400,400,2400,2400,400,2400,400,400;PM1;";
+  page += "PA1000,1000;PD1800,1000,1800,1800,1000,1800,1000,1000;PM2;FP;EP;";
+  page += "SP2;PA3000,500;RR1500,900;PA3200,1800;RR-300,1200;";
+  page += "SP3;IW3000,3000,5000,4500;PA2800,2800;PM0;PD5400,3200,3200,5400;PM2;FP;IW;";
+  Sequence random(seed);
+  for (int polygon = 0; polygon < 6; ++polygon) {
+    page += "SP" + std::to_string(1 + polygon % 4) + ";PA" + std::to_string(400 + random.Below(5000)) + "," +
+            std::to_string(400 + random.Below(5000)) + ";PM0;PD";
+    const int points = 3 + static_cast<int>(random.Below(8));
+    for (int p = 0; p < points; ++p) {
+      if (p > 0) page += ",";
+      page += std::to_string(400 + random.Below(5000)) + "," + std::to_string(400 + random.Below(5000));
+    }
+    page += ";PM2;FP;";
+  }
+  page += "PU;SP0;PG;";
+  return page;
+}
+
 struct JobDefinition {
   using MakeSettings = std::function<Settings()>;
   using Feed = std::function<void(const EngineExports&, const Records&)>;
@@ -409,6 +433,13 @@ const std::map<std::string, JobDefinition>& Definitions() {
           return record;
         },
         [] { return SpoolPage(22); }, 4096}},
+      {"15-spool-polygons",
+       {[] {
+          Settings record = BaseSettings(kRasterModes);
+          SetU16(record, s::kOutputToFile, 1);
+          return record;
+        },
+        [] { return PolygonPage(23); }, 777}},
   };
   return definitions;
 }

@@ -6,7 +6,9 @@
 #  2. The Windows platform layer's own checks pass under 64-bit Wine.
 #  3. The test host loads Ostrelin.dll, resolves every export by name and runs the rendering-road jobs;
 #     their streams equal, byte for byte, the Linux library's streams for the same jobs.
-#  4. launcher.exe under 32-bit Wine picks the installer folder of the reported Windows version, passes
+#  4. The same random integer polygons filled with GDI under Wine and with the Linux rasteriser are
+#     equal pixel by pixel.
+#  5. launcher.exe under 32-bit Wine picks the installer folder of the reported Windows version, passes
 #     its arguments on and writes "UMPDSecurityLevel" in the 64-bit registry view only where it should.
 # Every check reads what the programs wrote; exit statuses alone prove nothing under Wine.
 # Usage: run_windows_tests.sh SOURCE_DIR LINUX_BUILD WIN64_BUILD WIN32_BUILD
@@ -41,7 +43,8 @@ dll="$win64_build/bin/Ostrelin.dll"
 launcher="$win32_build/bin/launcher.exe"
 standin="$win32_build/bin/Install.exe"
 for file in "$dll" "$win64_build/bin/ostrelin_win_host.exe" "$win64_build/bin/ostrelin_win_platform_check.exe" \
-  "$launcher" "$standin" "$linux_build/bin/ostrelin_win_reference"; do
+  "$win64_build/bin/ostrelin_polygon_crosscheck.exe" "$launcher" "$standin" "$linux_build/bin/ostrelin_win_reference" \
+  "$linux_build/bin/ostrelin_polygon_crosscheck"; do
   [ -f "$file" ] || { echo "missing $file: build the targets windows and ostrelin_win_reference first"; exit 1; }
 done
 [ -x /usr/lib/wine/wine ] || { echo "32-bit Wine (wine32:i386) is not installed"; exit 1; }
@@ -136,7 +139,16 @@ while IFS='	' read -r name state bytes; do
 done <"$work/linux/report.txt"
 [ "$jobs" -gt 0 ] || fail "no job was compared"
 
-# 4. The launcher, in a folder tree with a stand-in installer in every version folder. The tree's path
+# 4. Polygon fills: GDI under Wine against the Linux rasteriser.
+run_wine "$win64_build/bin/ostrelin_polygon_crosscheck.exe" write "$(winpath "$work/polygons.txt")" >/dev/null 2>&1 || true
+if "$linux_build/bin/ostrelin_polygon_crosscheck" compare "$work/polygons.txt" >"$work/polygons-compared.txt"; then
+  pass "polygon fills: $(tail -n 1 "$work/polygons-compared.txt")"
+else
+  fail "polygon fills differ between GDI and the Linux rasteriser:"
+  head -n 60 "$work/polygons-compared.txt"
+fi
+
+# 5. The launcher, in a folder tree with a stand-in installer in every version folder. The tree's path
 # has no spaces: when Wine resolves an unquoted program path that contains spaces, it hands the new
 # process its command line with that path quoted, which Windows does not do.
 tree="$work/launcher-tree"
