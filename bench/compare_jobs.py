@@ -7,7 +7,9 @@ coordinates, the bundled examples) and a set of machine settings (machine kinds,
 the variant flush and pre-pass through the printer's vector parameters, resolutions, orientations,
 file order, passes and depth steps, colour modes, speeds), runs both binaries on every pair on the
 spool road (`print`) and the rendering road (`render --strokes`), and compares the job files, the
-printer data the engine stores, the exit status and the messages.
+printer data the engine stores, the exit status and the messages. Both binaries must know every
+command of the corpus (the bundled examples included): build the reference from the same sources
+without the change under test.
 
 The reference outputs are kept in WORK/ref and reused while the reference binary and this script
 stay the same, so a run after a change only runs the new binary.
@@ -169,6 +171,36 @@ def page_labels(seed):
     return "".join(s)
 
 
+def page_arcs_and_polygons(seed):
+    """Circles, arcs, wedges and edged rectangles in every size (many short chords), polygons drawn
+    and filled, encoded polylines."""
+    r = random.Random(seed)
+    s = ["IN;"]
+    for _ in range(120):
+        # Fills off the layers end the job ("Plate size error"): these stay within 300 x 300 mm.
+        x, y = r.randint(1000, 4000), r.randint(1000, 10000)
+        pen = r.randint(1, 8)
+        kind = r.randrange(6)
+        s.append("SP%d;PU%d,%d;" % (pen, x, y))
+        if kind == 0:
+            s.append("CI%d%s;" % (r.choice([5, 40, 300, 2500]), r.choice(["", ",1", ",10"])))
+        elif kind == 1:
+            s.append("PD;AA%d,%d,%d%s;PU;" % (x + r.randint(-900, 900), y + r.randint(-900, 900),
+                                              r.randint(-360, 360), r.choice(["", ",2", ",20"])))
+        elif kind == 2:
+            s.append("PD;AR%d,%d,%d;PU;" % (r.randint(-900, 900), r.randint(-900, 900), r.randint(-270, 270)))
+        elif kind == 3:
+            s.append("EW%d,%d,%d;" % (r.randint(50, 1500), r.randint(0, 359), r.randint(10, 350)))
+        elif kind == 4:
+            s.append("EA%d,%d;RR%d,%d;" % (x + r.randint(10, 1000), y + r.randint(10, 1000),
+                                          r.randint(10, 900), r.randint(10, 900)))
+        else:
+            pts = ",".join("%d,%d" % (x + r.randint(-800, 800), y + r.randint(-800, 800)) for _ in range(6))
+            s.append("PM0;PD%s;PM2;EP;FP;PU;" % pts)
+    s.append("SP1;PU1600,1200;PE7?xXq?xWq?xXq?xWq?xXq<OD`_G~__WqH~__Xq;PU;PG;")
+    return "".join(s)
+
+
 def page_dense_bench(seed, size):
     """Long polylines of points a few units apart, flushed when the planners' buffers fill up."""
     r = random.Random(seed)
@@ -204,6 +236,7 @@ def hpgl_pages(repo):
         # A label that never ends: the job is aborted with a syntax error.
         "aborted": "IN;SP1;PU100,100;PD4000,4000;DT*;LBNo end\x03;PU;PG;",
         "dense": page_dense_bench(13, 150000),
+        "arcs-polygons": page_arcs_and_polygons(14),
     }
     examples = os.path.join(repo, "examples")
     for name in sorted(os.listdir(examples)):

@@ -134,7 +134,8 @@ void BM_SpoolRoad(benchmark::State& state) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  state.counters["job_MB"] = static_cast<double>(spooler.bytes) / static_cast<double>(state.iterations()) / 1e6;
+  state.counters["job_MB"] =
+      static_cast<double>(spooler.bytes) / static_cast<double>(state.iterations()) / 1e6;
 }
 BENCHMARK(BM_SpoolRoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -36,9 +36,10 @@ constexpr int16_t kLastOfMove = 0;
  * the loop "while r > ceiling: r /= 2" done at once. Halving is exact here (no value comes near the
  * subnormal range), so j halvings of r, x or y are the product by 2^-j. With r = mr 2^er and
  * ceiling = mc 2^ec (mantissas in [1, 2)), r 2^-j <= ceiling first holds at j = er - ec, or at one
- * more when mr > mc. ceiling is a positive normal number. */
+ * more when mr > mc. ceiling is a positive normal number; r, a move within the far limit, is far
+ * below 1e300. */
 double HalvingFactor(double r, double ceiling) {
-  if (!(r > ceiling) || !std::isfinite(r)) return 1.0;
+  if (!(r > ceiling) || !(r < 1e300)) return 1.0;
   constexpr uint64_t kMantissa = (uint64_t{1} << 52) - 1;
   const auto rBits = std::bit_cast<uint64_t>(r);
   const auto ceilingBits = std::bit_cast<uint64_t>(ceiling);

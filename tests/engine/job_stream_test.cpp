@@ -71,9 +71,9 @@ TEST_F(JobStream, WordWritersTurnTheCallersBufferBigEndian) {
 }
 
 TEST_F(JobStream, WordWriterTurnsEveryWordOfLongBuffers) {
-  // Buffers of 0 to 13 words: whole blocks of four words and the words after them.
+  // Buffers of 1 to 13 words: whole blocks of four words and the words after them.
   std::vector<uint8_t> expected;
-  for (size_t count = 0; count <= 13; ++count) {
+  for (size_t count = 1; count <= 13; ++count) {
     std::vector<uint16_t> words(count);
     for (size_t i = 0; i < count; ++i) {
       words[i] = static_cast<uint16_t>(0x1100 * (count + 1) + 0x0101 * i + 1);
