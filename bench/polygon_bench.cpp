@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_memory.h"
 #include "engine/error.h"
 #include "engine/hpgl/page_driver.h"
 #include "engine/settings_layout.h"
@@ -27,23 +28,8 @@ using ostrelin::platform::PolygonPoint;
 constexpr int32_t kWidth = 20000;
 constexpr int32_t kHeight = 12000;
 
-long StatusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const size_t length = std::strlen(field);
-  while (std::getline(status, line)) {
-    if (line.compare(0, length, field) == 0) return std::atol(line.c_str() + length + 1);
-  }
-  return 0;
-}
-
-// Resets the kernel's peak resident size to the current one.
-void ResetPeak() {
-  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
+using ostrelin::bench::ResetPeak;
+using ostrelin::bench::StatusKb;
 
 struct Shape {
   std::vector<PolygonPoint> points;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_memory.h"
 #include "engine/raster/layer_transforms.h"
 #include "engine/records.h"
 #include "engine/scratch.h"
@@ -55,23 +56,8 @@ std::vector<uint8_t> Settings(uint16_t dpi, Pipeline pipeline) {
   return record;
 }
 
-long StatusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const size_t length = std::strlen(field);
-  while (std::getline(status, line)) {
-    if (line.compare(0, length, field) == 0) return std::atol(line.c_str() + length + 1);
-  }
-  return 0;
-}
-
-// Resets the kernel's peak resident size to the current one.
-void ResetPeak() {
-  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
+using ostrelin::bench::ResetPeak;
+using ostrelin::bench::StatusKb;
 
 void RasterRoad(benchmark::State& state, uint16_t dpi, Pipeline pipeline) {
   const int32_t width = static_cast<int32_t>(600.0 * dpi / 25.4);
