@@ -78,6 +78,7 @@ int Print(const PrintArguments& arguments) {
   std::vector<uint8_t> chunk(arguments.chunkBytes);
   int jobsWritten = 0;
   int jobsAborted = 0;
+  bool outputFailed = false;  // the printer's output refused bytes it held back
   uint64_t bytesIn = 0;
   while (input.stream()) {
     input.stream().read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
@@ -91,7 +92,7 @@ int Print(const PrintArguments& arguments) {
       ctx->lastError = 0;
     } else if (ctx->jobOpenFlag == 0 && (wasOpen != 0 || got > 0)) {
       ++jobsWritten;
-      if (printer != nullptr) ostrelinPosixEndDocPrinter(printer);
+      if (printer != nullptr && ostrelinPosixEndDocPrinter(printer) != 0) outputFailed = true;
     }
   }
   if (input.stream().bad()) throw Failure(input.path() + ": read error");
@@ -103,7 +104,7 @@ int Print(const PrintArguments& arguments) {
       ++jobsAborted;
     } else if (ctx->jobOpenFlag == 0) {
       ++jobsWritten;
-      if (printer != nullptr) ostrelinPosixEndDocPrinter(printer);
+      if (printer != nullptr && ostrelinPosixEndDocPrinter(printer) != 0) outputFailed = true;
     }
   }
   bool unfinished = false;
@@ -112,13 +113,17 @@ int Print(const PrintArguments& arguments) {
     AbortSpoolJob(*ctx, *spool, *job, printer);
     unfinished = true;
   }
-  if (printer != nullptr) ostrelinPosixClosePrinter(printer);
+  if (printer != nullptr && ostrelinPosixClosePrinter(printer) != 0) outputFailed = true;
 
   std::cerr << "ostrelin: " << bytesIn << " bytes of HPGL, " << jobsWritten << " job(s) written";
   if (jobsAborted > 0) std::cerr << ", " << jobsAborted << " aborted";
   std::cerr << '\n';
   if (unfinished) {
     std::cerr << "ostrelin: the input ended without a page end (\"PG;\"): the last job was aborted\n";
+  }
+  if (outputFailed) {
+    std::cerr << "ostrelin: the output " << arguments.output << " did not take every byte of the jobs\n";
+    return kExitFailed;
   }
   if (!arguments.preview.empty() && jobsWritten > 0) {
     if (arguments.output == "-") throw UsageError("--preview needs the job in a file (-o FILE)");

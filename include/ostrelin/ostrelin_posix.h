@@ -12,13 +12,16 @@ extern "C" {
 
 /* Opens the printer `name`: its print jobs go to outputPath (created or truncated; "-" for standard
  * output) and its printer data persist in dataPath (created on the first stored value; NULL keeps
- * them in memory for this process). Returns a printer handle for debut, or NULL. */
+ * them in memory for this process). Writes reach the output in blocks of 64 KiB and at the end of each
+ * print job (ostrelinPosixEndDocPrinter) or the close. Returns a printer handle for debut, or NULL. */
 OSTRELIN_API void* ostrelinPosixOpenPrinter(const char* name, const char* outputPath, const char* dataPath) OSTRELIN_NOEXCEPT;
 /* As ostrelinPosixOpenPrinter with an open descriptor for the output (not closed by the printer). */
 OSTRELIN_API void* ostrelinPosixOpenPrinterFd(const char* name, int fd, const char* dataPath) OSTRELIN_NOEXCEPT;
-/* Marks the current print job as complete: a later abort discards only what follows. 0 on success. */
+/* Marks the current print job as complete: its bytes still held back by the printer reach the output,
+ * and a later abort discards only what follows. 0 on success, -1 when the output refused bytes. */
 OSTRELIN_API int ostrelinPosixEndDocPrinter(void* printer) OSTRELIN_NOEXCEPT;
-/* Closes a printer handle; 0 on success. */
+/* Closes a printer handle after handing the bytes it still holds to the output; 0 on success, -1 when
+ * the output refused them or could not be closed. */
 OSTRELIN_API int ostrelinPosixClosePrinter(void* printer) OSTRELIN_NOEXCEPT;
 
 /* Opens (creates or truncates) a file for a machine of kind 5 and returns its file handle, or NULL. */

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ostrelin::platform::posix {
 
@@ -16,14 +17,22 @@ struct HandleBase {
 };
 
 // A printer: its name, its output descriptor (-1 for a handle opened only for its data) and the file
-// that keeps its printer data.
+// that keeps its printer data. Its writes are gathered in `pending` and reach the descriptor in blocks
+// (the engine sends most records a few bytes at a time), at the latest when the print job ends or the
+// printer is closed.
 struct PrinterHandle : HandleBase {
+  static constexpr size_t kBlockBytes = 65536;
   std::string name;
   int fd = -1;
   bool ownsFd = false;
   int64_t jobStart = 0;  // output offset where the current print job began
   std::string dataPath;
+  std::vector<uint8_t> pending;  // written by the engine, not yet handed to the descriptor
 };
+
+// Hands a printer's pending bytes to its descriptor; false when the descriptor refused them (they are
+// then dropped: the print job is incomplete either way).
+bool FlushPrinter(PrinterHandle& printer);
 
 // A file handle supplied by the host for machines that are written through plain file writes.
 struct FileHandle : HandleBase {

@@ -25,6 +25,13 @@ PrinterHandle* AsPrinter(void* handle) {
   return printer != nullptr && printer->tag == kPrinterTag ? printer : nullptr;
 }
 
+bool FlushPrinter(PrinterHandle& printer) {
+  if (printer.pending.empty()) return true;
+  const bool flushed = WriteAll(printer.fd, printer.pending.data(), printer.pending.size());
+  printer.pending.clear();
+  return flushed;
+}
+
 namespace {
 
 struct Value {
@@ -140,8 +147,8 @@ class PosixSpooler final : public Spooler {
   bool ClosePrinter(void* handle) override {
     PrinterHandle* printer = AsPrinter(handle);
     if (printer == nullptr) return false;
-    bool closed = true;
-    if (printer->ownsFd) closed = ::close(printer->fd) == 0;
+    bool closed = printer->fd < 0 || FlushPrinter(*printer);
+    if (printer->ownsFd && ::close(printer->fd) != 0) closed = false;
     printer->tag = 0;
     delete printer;
     return closed;
@@ -149,7 +156,14 @@ class PosixSpooler final : public Spooler {
   bool WritePrinter(void* handle, const void* data, uint32_t size, uint32_t* written) override {
     PrinterHandle* printer = AsPrinter(handle);
     if (written != nullptr) *written = 0;
-    if (printer == nullptr || printer->fd < 0 || !WriteAll(printer->fd, data, size)) return false;
+    if (printer == nullptr || printer->fd < 0) return false;
+    if (printer->pending.size() + size > PrinterHandle::kBlockBytes && !FlushPrinter(*printer)) return false;
+    if (size >= PrinterHandle::kBlockBytes) {
+      if (!WriteAll(printer->fd, data, size)) return false;
+    } else {
+      const auto* bytes = static_cast<const uint8_t*>(data);
+      printer->pending.insert(printer->pending.end(), bytes, bytes + size);
+    }
     if (written != nullptr) *written = size;
     return true;
   }
@@ -158,6 +172,7 @@ class PosixSpooler final : public Spooler {
     // that cannot be cut (a pipe) cannot take back what it has received.
     PrinterHandle* printer = AsPrinter(handle);
     if (printer == nullptr || printer->fd < 0) return false;
+    printer->pending.clear();
     if (::ftruncate(printer->fd, printer->jobStart) != 0) return false;
     return ::lseek(printer->fd, printer->jobStart, SEEK_SET) == printer->jobStart;
   }
@@ -187,6 +202,7 @@ void* NewPrinter(const char* name, int fd, bool ownsFd, const char* dataPath) {
   printer->tag = kPrinterTag;
   printer->name = name;
   printer->fd = fd;
+  printer->pending.reserve(PrinterHandle::kBlockBytes);
   printer->ownsFd = ownsFd;
   const off_t position = ::lseek(fd, 0, SEEK_CUR);
   printer->jobStart = position > 0 ? position : 0;
@@ -227,9 +243,10 @@ OSTRELIN_API void* ostrelinPosixOpenPrinterFd(const char* name, int fd, const ch
 OSTRELIN_API int ostrelinPosixEndDocPrinter(void* handle) noexcept {
   auto* printer = AsPrinter(handle);
   if (printer == nullptr) return -1;
+  const bool flushed = printer->fd < 0 || ostrelin::platform::posix::FlushPrinter(*printer);
   const off_t position = ::lseek(printer->fd, 0, SEEK_CUR);
   printer->jobStart = position > 0 ? position : 0;
-  return 0;
+  return flushed ? 0 : -1;
 }
 
 OSTRELIN_API int ostrelinPosixClosePrinter(void* handle) noexcept {

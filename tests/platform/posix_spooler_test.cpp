@@ -69,6 +69,58 @@ TEST_F(PosixSpooler, AbortDiscardsOnlyTheCurrentPrintJob) {
   EXPECT_EQ(ReadFile(out), "firstthird");
 }
 
+// Writes are held back in blocks: a job of many small records and one large piece reaches the output
+// whole and in order by the end of its print job; an abort still cuts back to where the job began, also
+// after blocks of it have reached the output.
+TEST_F(PosixSpooler, HeldBackWritesReachTheOutputInOrderAndAbortsCutThemBack) {
+  const std::string out = dir_ + "/out.job";
+  void* printer = ostrelinPosixOpenPrinter("Block engraver", out.c_str(), nullptr);
+  ASSERT_NE(printer, nullptr);
+  std::string expected;
+  uint32_t written = 0;
+  auto write = [&](const std::string& bytes) {
+    ASSERT_TRUE(spooler.WritePrinter(printer, bytes.data(), static_cast<uint32_t>(bytes.size()), &written));
+    EXPECT_EQ(written, bytes.size());
+  };
+  for (int i = 0; i < 30000; ++i) {
+    const std::string record = "rec" + std::to_string(100 + i % 900);
+    write(record);
+    expected += record;
+    if (i == 20000) {
+      const std::string large(100000, static_cast<char>('a' + i % 26));
+      write(large);
+      expected += large;
+    }
+  }
+  EXPECT_EQ(ostrelinPosixEndDocPrinter(printer), 0);
+  EXPECT_EQ(ReadFile(out), expected);
+  for (int i = 0; i < 20000; ++i) write("discarded");
+  EXPECT_TRUE(spooler.AbortPrinter(printer));
+  write("last");
+  EXPECT_EQ(ostrelinPosixClosePrinter(printer), 0);
+  EXPECT_EQ(ReadFile(out), expected + "last");
+}
+
+// An output that refuses bytes is reported where they are handed over: by the write that fills a block,
+// by the end of the print job, or by the close.
+TEST_F(PosixSpooler, AnOutputThatRefusesBytesIsReported) {
+  uint32_t written = 0;
+  void* printer = ostrelinPosixOpenPrinter("Full engraver", "/dev/full", nullptr);
+  ASSERT_NE(printer, nullptr);
+  EXPECT_TRUE(spooler.WritePrinter(printer, "record", 6, &written));
+  EXPECT_EQ(ostrelinPosixEndDocPrinter(printer), -1);
+  EXPECT_TRUE(spooler.WritePrinter(printer, "record", 6, &written));
+  EXPECT_EQ(ostrelinPosixClosePrinter(printer), -1);
+
+  printer = ostrelinPosixOpenPrinter("Full engraver", "/dev/full", nullptr);
+  ASSERT_NE(printer, nullptr);
+  bool refused = false;
+  for (int i = 0; i < 20000 && !refused; ++i) refused = !spooler.WritePrinter(printer, "record", 6, &written);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(ostrelinPosixClosePrinter(printer), 0);  // nothing held back any more
+}
+
 TEST_F(PosixSpooler, HandlesOfTheWrongKindAreRefused) {
   void* file = ostrelinPosixOpenFileHandle((dir_ + "/kind5.job").c_str());
   ASSERT_NE(file, nullptr);

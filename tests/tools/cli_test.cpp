@@ -52,6 +52,7 @@ class Cli : public ::testing::Test {
     noDpi["engravingResolutionXDpi"] = 0;
     WriteText(dir_ / "nodpi.json", noDpi.dump(2));
     WriteText(dir_ / "unknown.json", R"({"plateWidth": 600})");
+    WriteText(dir_ / "page.hpgl", "IN;SP1;PU100,100;PD400,400;PU;PG;");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -100,6 +101,7 @@ TEST_F(Cli, ExitStatusesAndMessages) {
       {"settings encode unknown.json -o record.bin", 2, "plateWidth"},
       {"settings decode nodpi.json", 2, "holds JSON"},
       {"settings decode short.bin", 2, "1827 bytes"},
+      {"print page.hpgl --printer Engraver -o /dev/full", 1, "did not take every byte"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments);
