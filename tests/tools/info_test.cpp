@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/stream_builder.h"
 #include "tools/job_info.h"
 #include "tools/tool_error.h"
 
@@ -18,64 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A job stream written record by record: 500 dpi, a 100 x 50 mm plate, motion table 0.
-class Stream {
- public:
-  Stream& Header() {
-    bytes_ += "!LA 192;";
-    bytes_ += std::string(16, 'I');
-    int32_t words[44] = {};
-    auto set = [&](size_t offset, int32_t value) { words[(offset - 16) / 4] = value; };
-    set(28, 271);
-    set(40, 500);
-    set(44, 500);
-    set(48, 50);
-    set(56, 10000);
-    set(60, 5000);
-    for (int32_t w : words) {
-      Be16(static_cast<uint16_t>(static_cast<uint32_t>(w) >> 16));
-      Be16(static_cast<uint16_t>(w & 0xFFFF));
-    }
-    return *this;
-  }
-  Stream& Rec(const char* code, int32_t value) {
-    Be16(0xFFFD);
-    bytes_ += code[0];
-    bytes_ += code[1];
-    Be16(static_cast<uint16_t>(value));
-    return *this;
-  }
-  Stream& Rec32(const char* code, int32_t value) {
-    Rec(code, static_cast<int32_t>(static_cast<uint32_t>(value) >> 16));
-    return Rec(code, value & 0xFFFF);
-  }
-  // A row of one literal byte, padded.
-  Stream& Row(const char* code, uint8_t byte) {
-    Rec(code, 1);
-    bytes_ += '\x00';
-    bytes_ += static_cast<char>(byte);
-    return *this;
-  }
-  Stream& Motion8(int16_t dx, int16_t dy) {
-    bytes_ += std::string(2, '\0');
-    Be16(static_cast<uint16_t>(dx));
-    Be16(static_cast<uint16_t>(dy));
-    Be16(static_cast<uint16_t>(std::lround(std::hypot(dx, dy))));
-    return *this;
-  }
-  Stream& Raw(const std::string& bytes) {
-    bytes_ += bytes;
-    return *this;
-  }
-  std::string str() const { return bytes_; }
-
- private:
-  void Be16(uint16_t v) {
-    bytes_ += static_cast<char>(v >> 8);
-    bytes_ += static_cast<char>(v & 0xFF);
-  }
-  std::string bytes_;
-};
+// Job streams written record by record, on a header of 500 dpi, a 100 x 50 mm plate, motion table 0.
+using Stream = test::StreamBuilder;
+const test::HeaderFields kHeader{.model = 271, .widthHmm = 10000, .heightHmm = 5000};
 
 constexpr double kDotMm = 25.4 / 500;
 constexpr double kStepMm = 5550.0 / 160000;
@@ -83,10 +29,10 @@ constexpr double kStepMm = 5550.0 / 160000;
 // A colour layer engraved in two passes of two rows, then one pen-down move under another power.
 Stream TwoPassesAndAMove() {
   Stream s;
-  s.Header();
+  s.Header(kHeader);
   s.Rec("PW", 40).Rec("VD", 25).Rec("vd", 250).Rec("AI", 1).Rec("FR", 2).Rec("SL", 0);
-  s.Rec32("RX", 10).Rec32("RY", 5).Row("C1", 0xFF).Row("C2", 0x0F).Rec("R5", 0);
-  s.Rec32("RX", 0).Rec32("RY", -2).Row("C1", 0xFF).Row("C2", 0x0F).Rec("R5", 0);
+  s.Rec32("RX", 10).Rec32("RY", 5).Row("C1", {0xFF}).Row("C2", {0x0F}).Rec("R5", 0);
+  s.Rec32("RX", 0).Rec32("RY", -2).Row("C1", {0xFF}).Row("C2", {0x0F}).Rec("R5", 0);
   s.Rec("V2", 0).Rec("PU", 0).Motion8(300, 400);
   s.Rec("PW", 60).Rec("PD", 0).Motion8(1000, 0).Motion8(0, 1000);
   return s;
@@ -155,7 +101,7 @@ TEST(JobSummary, WarnsAboutWhatLooksWrong) {
       {"stream cut inside a record", good.substr(0, good.size() - 3), "damaged stream: 1 truncated element"},
       {"bytes after the end", good + "xyz", "does not end with \"JF\""},
       {"no time estimate", TwoPassesAndAMove().Rec("JF", 0).str(), "no \"TE\""},
-      {"raster beyond the plate", Closed(TwoPassesAndAMove().Rec32("RX", 5000).Row("C1", 0x80)),
+      {"raster beyond the plate", Closed(TwoPassesAndAMove().Rec32("RX", 5000).Row("C1", {0x80})),
        "1 raster dot lies outside the 100.0 x 50.0 mm plate"},
       {"motion beyond the plate", Closed(TwoPassesAndAMove().Motion8(-32000, 0)),
        "1 motion record ends outside"},
@@ -187,7 +133,7 @@ TEST(JobSummary, RefusesStreamsWithoutTheJob) {
     EXPECT_EQ(error.exitStatus(), kExitUsage);
   }
   const std::string series =
-      Closed(TwoPassesAndAMove()) + Closed(Stream().Header().Rec("PW", 70).Rec("VD", 1));
+      Closed(TwoPassesAndAMove()) + Closed(Stream().Header(kHeader).Rec("PW", 70).Rec("VD", 1));
   EXPECT_EQ(Summarise(series, 2).groups.size(), 0u);
   EXPECT_EQ(Summarise(series, 2).job, 2);
 }
