@@ -100,13 +100,15 @@ void AssembleJob(Context& ctx, Spool& spool, Job& job) {
     const auto vectorDpi = static_cast<float>(ctx.vectorResolution);
     ctx.plateExtentWidth = DotsFromHmm(ctx.plateWidthHmm, vectorDpi);
     ctx.plateExtentHeight = DotsFromHmm(ctx.plateHeightHmm, vectorDpi);
+    // The colour sort of the estimating run, which the run that writes the job takes over.
+    vector::SortedStrokes sorted;
     if (ctx.controllerFlag == 0) {
       // Estimating run: the profile planner accumulates the time while nothing reaches the sink.
       const uint16_t estimateOnly = job.estimateOnly;
       ctx.controllerFlag = 1;
       job.estimateOnly = 1;
       try {
-        vector::RunVectorPass(ctx, spool, job, vector::PassRole::kEstimate);
+        vector::RunVectorPass(ctx, spool, job, vector::PassRole::kEstimate, &sorted);
       } catch (...) {
         ctx.controllerFlag = 0;
         job.estimateOnly = estimateOnly;
@@ -116,7 +118,7 @@ void AssembleJob(Context& ctx, Spool& spool, Job& job) {
       job.estimateOnly = estimateOnly;
       if (!plot->Seek(0, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
     }
-    vector::RunVectorPass(ctx, spool, job);
+    vector::RunVectorPass(ctx, spool, job, vector::PassRole::kWrite, &sorted);
   }
 
   WriteRecord(ctx, job, "PU", 0);

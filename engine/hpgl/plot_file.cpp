@@ -41,12 +41,19 @@ void Widen(Context& ctx, float x, float y) {
 
 int PayloadBytes(uint8_t opcode) {
   switch (opcode) {
-    case kOpPenUp: case kOpPenDown: case kOpDot:
+    case kOpPenUp:
+    case kOpPenDown:
+    case kOpDot:
       return 8;
     case kOpColour:
       return 1;
-    case kOpDepthRate: case kOpZoneSecond: case kOpMachineCode: case kOpLabelFlag: case kOpZoneFirst:
-    case kOpVelocity: case kOpZValue:
+    case kOpDepthRate:
+    case kOpZoneSecond:
+    case kOpMachineCode:
+    case kOpLabelFlag:
+    case kOpZoneFirst:
+    case kOpVelocity:
+    case kOpZValue:
       return 4;
     case kOpText:
       return -1;
@@ -125,19 +132,56 @@ void ResetDrawingExtent(Context& ctx) {
   ctx.drawMaxY = -1e10f;
 }
 
-void Reader::ReadExactly(void* data, size_t size) {
-  if (stream_.Read(data, size) != size) Fail(ctx_, ErrorKind::kTemporaryFile);
-  if (position_ >= 0) position_ += static_cast<int64_t>(size);
+Reader::~Reader() {
+  // Bytes read ahead and not taken go back to the stream, so that a read pass that stops before the
+  // end leaves the position where a record-by-record reader would have left it.
+  if (end_ > next_ && streamPosition_ >= 0) stream_.Seek(Position(), platform::kSeekSet);
 }
 
-uint8_t Reader::NextOpcode() {
+bool Reader::Refill(size_t needed) {
+  if (!started_) {
+    started_ = true;
+    streamPosition_ = stream_.Tell();
+  }
+  size_t want = kBlockBytes;
+  if (endLength_ >= 0 && streamPosition_ >= 0) {
+    const int64_t beforeEnd = endLength_ - streamPosition_;
+    if (beforeEnd < static_cast<int64_t>(needed)) {
+      want = needed;
+    } else if (beforeEnd < static_cast<int64_t>(kBlockBytes)) {
+      want = static_cast<size_t>(beforeEnd);
+    }
+  }
+  next_ = 0;
+  end_ = stream_.Read(block_, want);
+  if (streamPosition_ >= 0) streamPosition_ += static_cast<int64_t>(end_);
+  return end_ != 0;
+}
+
+size_t Reader::TakeAcrossBlocks(void* data, size_t size) {
+  auto* bytes = static_cast<uint8_t*>(data);
+  size_t taken = 0;
+  while (taken < size) {
+    if (next_ == end_ && !Refill(size - taken)) break;
+    const size_t piece = std::min(size - taken, end_ - next_);
+    std::memcpy(bytes + taken, block_ + next_, piece);
+    next_ += piece;
+    taken += piece;
+  }
+  return taken;
+}
+
+void Reader::ReadExactly(void* data, size_t size) {
+  if (Take(data, size) != size) Fail(ctx_, ErrorKind::kTemporaryFile);
+}
+
+uint8_t Reader::NextOpcodeFromStream() {
   if (endLength_ >= 0) {
-    if (position_ < 0) position_ = stream_.Tell();
-    if (position_ >= endLength_) return kOpEnd;
+    if (!started_) Refill(0);
+    if (streamPosition_ >= 0 && Position() >= endLength_) return kOpEnd;
   }
   uint8_t opcode = kOpEnd;
-  if (stream_.Read(&opcode, 1) != 1) return kOpEnd;
-  if (position_ >= 0) ++position_;
+  if (Take(&opcode, 1) != 1) return kOpEnd;
   return opcode <= kOpPoint3d ? opcode : static_cast<uint8_t>(kOpEnd);
 }
 
@@ -149,12 +193,14 @@ void Reader::ReadPoint(float* x, float* y) {
   char text[160];
   if (*x < ctx_.drawMinX || *x > ctx_.drawMaxX) {
     std::snprintf(text, sizeof text, "HPGL_Pt_from_tmpfile: x out of range (%g not in [%g, %g])\n",
-                  static_cast<double>(*x), static_cast<double>(ctx_.drawMinX), static_cast<double>(ctx_.drawMaxX));
+                  static_cast<double>(*x), static_cast<double>(ctx_.drawMinX),
+                  static_cast<double>(ctx_.drawMaxX));
     platform::trace().Trace(text);
   }
   if (*y < ctx_.drawMinY || *y > ctx_.drawMaxY) {
     std::snprintf(text, sizeof text, "HPGL_Pt_from_tmpfile: y out of range (%g not in [%g, %g])\n",
-                  static_cast<double>(*y), static_cast<double>(ctx_.drawMinY), static_cast<double>(ctx_.drawMaxY));
+                  static_cast<double>(*y), static_cast<double>(ctx_.drawMinY),
+                  static_cast<double>(ctx_.drawMaxY));
     platform::trace().Trace(text);
   }
 }
@@ -177,6 +223,17 @@ uint8_t Reader::ReadColourClass() {
   uint8_t colourClass = 0;
   ReadExactly(&colourClass, 1);
   return colourClass;
+}
+
+std::string Reader::ReadText() {
+  std::string text;
+  char c = 0;
+  ReadExactly(&c, 1);
+  while (c != 0) {
+    text.push_back(c);
+    ReadExactly(&c, 1);
+  }
+  return text;
 }
 
 void Reader::SkipPayload(uint8_t opcode) {

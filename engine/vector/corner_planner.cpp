@@ -47,7 +47,8 @@ CornerPlanner::CornerPlanner(Context& ctx, const Job& job)
       shortSteps(StepsFromHundredths(500.0, job.motionDivisor)),
       farLimitSteps(StepsFromHundredths(kFarLimitHmm, job.motionDivisor)),
       unit(PlotFileUnit(ctx)),
-      vectorResolution(static_cast<float>(ctx.vectorResolution)) {
+      vectorResolution(static_cast<float>(ctx.vectorResolution)),
+      stepsOfDots(ctx, unit == FileUnit::kDots) {
   for (int corner = 0; corner < 256; ++corner) {
     const int32_t speed = corner <= 25 ? job.cornerTable.corner[corner][0] : 0;
     endCodeOfCorner[corner] = FirstCodeReaching(job.motionTable, speed);
@@ -72,10 +73,14 @@ void AddCornerPoint(Context& ctx, Job& job, CornerPlanner& planner, float x, flo
   int32_t sx = 0;
   int32_t sy = 0;
   switch (planner.unit) {
-    case FileUnit::kDots:
-      sx = StepsFromDots(TruncToInt32(x), planner.vectorResolution, planner.divisor);
-      sy = StepsFromDots(TruncToInt32(y), planner.vectorResolution, planner.divisor);
+    case FileUnit::kDots: {
+      const auto steps = [&planner](int32_t dots) {
+        return StepsFromDots(dots, planner.vectorResolution, planner.divisor);
+      };
+      sx = planner.stepsOfDots.Get(TruncToInt32(x), steps);
+      sy = planner.stepsOfDots.Get(TruncToInt32(y), steps);
       break;
+    }
     case FileUnit::kHundredths:
       sx = StepsFromHundredths(x, planner.divisor);
       sy = StepsFromHundredths(y, planner.divisor);

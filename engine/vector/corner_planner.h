@@ -24,6 +24,7 @@ struct CornerPlanner {
   int32_t farLimitSteps;               // largest coordinate placed, motor steps
   FileUnit unit;                       // unit of the plot command file
   float vectorResolution;              // dots per inch, single precision
+  DotsMemo stepsOfDots;                // motor steps of whole dots (plot command file in dots)
   uint8_t endCodeOfCorner[256];        // speed code of the corner speed of each corner byte
   uint8_t limitCodeOfZero;             // first speed code of at least 15 mm/s
 };

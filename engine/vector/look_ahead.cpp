@@ -89,6 +89,11 @@ double LowerAxisSpeedPlain(double speed, double ratio, double vmin) {
   return speed;
 }
 
+// Plain steps taken, each after its own check, once a run cannot be proved: such places (the last
+// steps before the search ends, the steps that cross into the next binade) come a few steps long, and
+// a proof attempt costs several divisions.
+constexpr int kPlainStepsPerAttempt = 4;
+
 double LowerAxisSpeed(double speed, double ratio, double vmin) {
   const bool fromAbove = speed > speed * ratio;
   while (KeepsLowering(speed, ratio, vmin, fromAbove)) {
@@ -98,6 +103,9 @@ double LowerAxisSpeed(double speed, double ratio, double vmin) {
       speed -= static_cast<double>(steps) * step;
     } else {
       speed -= kSpeedStep;
+      for (int i = 1; i < kPlainStepsPerAttempt && KeepsLowering(speed, ratio, vmin, fromAbove); ++i) {
+        speed -= kSpeedStep;
+      }
     }
   }
   return speed;
@@ -197,7 +205,7 @@ namespace {
 // smoothed length of each record, hundredths of a millimetre.
 void BackwardPass(const ProfileRecord* r, const double* length, double* v, size_t n) {
   for (size_t k = n - 1; k >= 1; --k) {
-    v[k - 1] = std::min(v[k - 1], std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + v[k] * v[k]));
+    v[k - 1] = MinRoot(v[k - 1], 2.0 * r[k].accel * length[k] / 100.0 + v[k] * v[k]);
   }
 }
 
@@ -305,7 +313,10 @@ void PlanSpeeds(ProfilePlanner& planner) {
     double previous = planner.variant ? 0.0 : vmin;
     for (size_t k = 0; k + 1 < n; ++k) {
       cosineAndSine(k + 1);
-      const double reach = std::min(std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + previous * previous), v);
+      // The highest speed reachable at the end of record k, at most vmax; v^2 is exact (v is a
+      // 16-bit integer), and at or above it the square root cannot be below v.
+      const double reachSquared = 2.0 * r[k].accel * length[k] / 100.0 + previous * previous;
+      const double reach = reachSquared >= v * v ? v : std::min(std::sqrt(reachSquared), v);
       const double ca = cosA[k];
       const double sa = sinA[k];
       // Junction ratios: cos a[k + 1] / cos a[k] and sin a[k + 1] / sin a[k].
@@ -335,8 +346,8 @@ void PlanSpeeds(ProfilePlanner& planner) {
       for (size_t k = 0; k + 1 < n; ++k) {
         const double m = std::min(junction[k], junction[k + 1]);
         const double accel = (params.penDownAccel - 100.0) / std::sqrt(m * 100.0 / v) + 100.0;
-        junction[k + 1] = std::min(
-            junction[k + 1], std::sqrt(2.0 * accel * length[k + 1] / 100.0 + junction[k] * junction[k]));
+        junction[k + 1] =
+            MinRoot(junction[k + 1], 2.0 * accel * length[k + 1] / 100.0 + junction[k] * junction[k]);
         r[k + 1].accel = RoundedSpeed(accel);
       }
     }
@@ -345,8 +356,8 @@ void PlanSpeeds(ProfilePlanner& planner) {
     // once its junction speed is, its start speed and peak once the record before has its end speed.
     r[n - 1].endSpeed = RoundedSpeed(junction[n - 1]);
     for (size_t k = n - 1; k >= 1; --k) {
-      junction[k - 1] = std::min(junction[k - 1],
-                                 std::sqrt(2.0 * r[k].accel * length[k] / 100.0 + junction[k] * junction[k]));
+      junction[k - 1] =
+          MinRoot(junction[k - 1], 2.0 * r[k].accel * length[k] / 100.0 + junction[k] * junction[k]);
       r[k - 1].endSpeed = RoundedSpeed(junction[k - 1]);
       r[k].startSpeed = r[k - 1].endSpeed;
       SetPeakSpeed(r[k], vmax, lengthMm[k]);

@@ -1,6 +1,8 @@
 // The look-ahead flush of the profile planner and its per-axis junction speed search.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include "engine/vector/profile_planner.h"
@@ -16,6 +18,16 @@ void PlanSpeeds(ProfilePlanner& planner);
 // computed in whole runs of steps.
 double LowerAxisSpeedPlain(double speed, double ratio, double vmin);
 double LowerAxisSpeed(double speed, double ratio, double vmin);
+
+/* min(bound, sqrt(t)), bound kept on a tie as std::min keeps its first argument, without the square
+ * root where t certainly reaches bound^2: the square root is correctly rounded and monotone, so
+ * t >= bound^2 (the exact square) gives sqrt(t) >= bound. The rounded square is within a factor
+ * 1 +- 2^-53 of the exact one, and its product by 1 + 2^-51, rounded, is still above the exact
+ * square; bound is kept far from the subnormal range. */
+inline double MinRoot(double bound, double t) {
+  if (bound >= 1e-100 && t >= bound * bound * (1.0 + 0x1p-51)) return bound;
+  return std::min(bound, std::sqrt(t));
+}
 
 // Angle smoothing of the default flush (n >= 5), in place: angles[k] for k from n - 3 down to 2
 // moves halfway to the mean of angles[k - 2] to angles[k + 2], by at most the turn of relative[k]

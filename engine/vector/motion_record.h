@@ -34,12 +34,21 @@ inline double RecordLengthMm(const ProfileRecord& r) {
   return std::sqrt(static_cast<double>(r.dx) * r.dx + static_cast<double>(r.dy) * r.dy) / 100.0;
 }
 
-// Peak speed (mm/s) of a record of lengthMm from vs to ve at accel (mm/s^2) with the planned peak p:
-// when the record is too short to reach p and come back down, the peak of the triangular profile
-// plus one, else p. Evaluated in double precision: accel 0 makes both ramp distances infinite.
+/* Peak speed (mm/s) of a record of lengthMm from vs to ve at accel (mm/s^2) with the planned peak p:
+ * when the record is too short to reach p and come back down, the peak of the triangular profile
+ * plus one, else p. Evaluated in double precision: accel 0 makes both ramp distances infinite.
+ * The speeds and the acceleration are whole numbers of 16 bits (record fields), so the squares, their
+ * differences n1 = p^2 - vs^2 and n2 = p^2 - ve^2 and d = 2 accel are exact. With n1, n2 >= 0 and d > 0 the
+ * ramp sum as rounded is at most (n1 + n2) / d (1 + u)^2 (u = 2^-53), and lengthMm d at least its rounded
+ * product / (1 + u); so a product of at least (n1 + n2) (1 + 2^-50), itself rounded down by at most
+ * u, proves the record long enough, and the two divisions are left out. */
 inline double PeakSpeed(double vs, double ve, double p, double accel, double lengthMm) {
-  const double rampUp = (p * p - vs * vs) / (2.0 * accel);
-  const double rampDown = (p * p - ve * ve) / (2.0 * accel);
+  const double d = 2.0 * accel;
+  const double n1 = p * p - vs * vs;
+  const double n2 = p * p - ve * ve;
+  if (d > 0.0 && n1 >= 0.0 && n2 >= 0.0 && lengthMm * d >= (n1 + n2) * (1.0 + 0x1p-50)) return p;
+  const double rampUp = n1 / d;
+  const double rampDown = n2 / d;
   if (lengthMm < rampUp + rampDown) {
     return std::trunc(std::sqrt((2.0 * accel * lengthMm + vs * vs + ve * ve) / 2.0)) + 1.0;
   }

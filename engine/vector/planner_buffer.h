@@ -1,8 +1,13 @@
 // Record buffers of the motion planners: allocated once per run of the vector pass through the
-// platform's memory service, zero-filled, released when the run ends.
+// platform's memory service, zero-filled, released when the run ends; and their dot conversion tables.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <new>
 
 #include "engine/error.h"
 #include "platform/platform.h"
@@ -35,6 +40,43 @@ class PlannerArray {
 
  private:
   T* data_;
+};
+
+/* Conversions of whole dots to the planner's unit, each computed once per run: entry d keeps the
+ * result for d dots, for d from 0 to the plate's larger extent in dots (points are placed on the
+ * plate, so nearly all of them fall inside); other values are converted every time. The entries are
+ * the very values of the conversion, so the results are the same bits either way. Nothing is
+ * allocated when the plot command file is not in dots. The table only saves time: without memory
+ * for it every value is converted each time, and the job does not fail for it. */
+class DotsMemo {
+ public:
+  DotsMemo(const Context& ctx, bool used) {
+    if (!used) return;
+    const int64_t extent = std::max<int64_t>(ctx.plateExtentWidth, ctx.plateExtentHeight);
+    if (extent < 0) return;
+    const auto count = static_cast<uint32_t>(std::min<int64_t>(extent + 1, kMaxEntries));
+    table_.reset(new (std::nothrow) int32_t[count]);
+    if (table_ == nullptr) return;
+    count_ = count;
+    std::fill(table_.get(), table_.get() + count_, kUnknown);
+  }
+
+  // convert(dots), from the table when it holds it.
+  template <class Convert>
+  int32_t Get(int32_t dots, Convert convert) {
+    if (static_cast<uint32_t>(dots) >= count_) return convert(dots);
+    int32_t& entry = table_[dots];
+    if (entry == kUnknown) entry = convert(dots);
+    return entry;
+  }
+
+ private:
+  // Marks an entry not computed yet (a result equal to it is simply computed again each time).
+  static constexpr int32_t kUnknown = std::numeric_limits<int32_t>::min();
+  // Largest table: 4 MiB, enough for the largest plate (10 m) at up to 2540 dots per inch.
+  static constexpr int64_t kMaxEntries = int64_t{1} << 20;
+  std::unique_ptr<int32_t[]> table_;
+  uint32_t count_ = 0;
 };
 
 // Largest coordinate (hundredths of a millimetre) a planner places: the largest plate the settings

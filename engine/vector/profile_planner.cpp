@@ -63,13 +63,16 @@ double HundredthsExact(const ProfilePlanner& planner, float v) {
 
 // The same, rounded as the default builder does: the dot coordinate truncated first and the
 // quotient taken in single precision.
-int32_t HundredthsRounded(const ProfilePlanner& planner, float v) {
+int32_t HundredthsRounded(ProfilePlanner& planner, float v) {
   switch (planner.unit) {
     case FileUnit::kHundredths:
       return RoundHalfAway(v);
     case FileUnit::kDots: {
-      const int64_t product = static_cast<int64_t>(TruncToInt32(v)) * 2540;
-      return RoundHalfAway(static_cast<float>(product) / static_cast<float>(planner.vectorResolution));
+      const auto resolution = static_cast<float>(planner.vectorResolution);
+      return planner.hundredthsOfDots.Get(TruncToInt32(v), [resolution](int32_t dots) {
+        const int64_t product = static_cast<int64_t>(dots) * 2540;
+        return RoundHalfAway(static_cast<float>(product) / resolution);
+      });
     }
     case FileUnit::kPlotter:
       break;
@@ -252,7 +255,8 @@ ProfilePlanner::ProfilePlanner(Context& ctx, const Job& job, const OstrelinVecto
       cosAngle(ctx, kPlannerRecords + kPlannerSlack),
       sinAngle(ctx, kPlannerRecords + kPlannerSlack),
       junction(ctx, kPlannerRecords + kPlannerSlack),
-      lengthMm(ctx, kPlannerRecords + kPlannerSlack) {}
+      lengthMm(ctx, kPlannerRecords + kPlannerSlack),
+      hundredthsOfDots(ctx, unit == FileUnit::kDots) {}
 
 void StartProfile(ProfilePlanner& planner, int32_t headX, int32_t headY, int32_t resX, int32_t resY) {
   auto convert = [](int32_t dots, int32_t resolution) {

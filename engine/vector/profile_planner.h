@@ -45,6 +45,7 @@ struct ProfilePlanner {
   PlannerArray<double> junction;      // speed at the end of each record, mm/s
   PlannerArray<double> lengthMm;      // each record's own length (dx, dy), millimetres
   bool sCurveWarned = false;          // "S curve error" already shown in this run
+  DotsMemo hundredthsOfDots;          // rounded hundredths of whole dots (plot command file in dots)
 };
 
 // Starts at the head position (dots at the output's engraving resolutions resX, resY).

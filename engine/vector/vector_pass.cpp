@@ -47,13 +47,35 @@ void Put(Context& ctx, platform::Stream& stream, const void* data, size_t size) 
   if (stream.Write(data, size) != size) Fail(ctx, ErrorKind::kTemporaryFile);
 }
 
-void PutPoint(Context& ctx, platform::Stream& stream, uint8_t opcode, PointF p) {
-  uint8_t record[9];
-  record[0] = opcode;
-  std::memcpy(record + 1, &p.x, 4);
-  std::memcpy(record + 5, &p.y, 4);
-  Put(ctx, stream, record, sizeof record);
-}
+// Records on their way to one scratch stream, written a block at a time instead of one write per
+// record; Flush writes what is held. A short write is a "Temporary file error".
+class BlockAppender {
+ public:
+  void Append(Context& ctx, platform::Stream& stream, const void* data, size_t size) {
+    if (held_ + size > kBlockBytes) Flush(ctx, stream);
+    if (block_ == nullptr) block_.reset(new uint8_t[kBlockBytes]);
+    std::memcpy(block_.get() + held_, data, size);
+    held_ += size;
+  }
+  void AppendPoint(Context& ctx, platform::Stream& stream, uint8_t opcode, PointF p) {
+    uint8_t record[9];
+    record[0] = opcode;
+    std::memcpy(record + 1, &p.x, 4);
+    std::memcpy(record + 5, &p.y, 4);
+    Append(ctx, stream, record, sizeof record);
+  }
+  void Flush(Context& ctx, platform::Stream& stream) {
+    if (held_ == 0) return;
+    const size_t size = held_;
+    held_ = 0;
+    Put(ctx, stream, block_.get(), size);
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 16384;
+  std::unique_ptr<uint8_t[]> block_;
+  size_t held_ = 0;
+};
 
 void Rewind(Context& ctx, platform::Stream& stream) {
   if (!stream.Seek(0, platform::kSeekSet)) Fail(ctx, ErrorKind::kTemporaryFile);
@@ -373,12 +395,10 @@ int32_t CheckedClass(uint8_t colourClass) {
   return kWhite;
 }
 
-/* The colour sort. Points are copied, in the plot command file's encoding, to the colour scratch
- * file of their class (or, in file order, to one stream with four-byte colour records between the
- * colours). White (and unknown classes) drop everything; a class whose colour mode is 0 or 1 keeps
- * its pen-up records but drops its pen-down points. A colour's first pen-down point is preceded by
- * a pen-up to the last point read, so that the stroke starts where the pen was. Points that are not
- * positions (NaN, infinite) are dropped with a trace. */
+}  // namespace
+
+// What a colour sort leaves: the colour scratch files (or the single stream of file order) and the
+// bytes each holds.
 struct SortResult {
   StreamHandle files[kColourClasses] = {{nullptr, platform::CloseStream}, {nullptr, platform::CloseStream},
                                         {nullptr, platform::CloseStream}, {nullptr, platform::CloseStream},
@@ -387,8 +407,17 @@ struct SortResult {
   int64_t bytes[kColourClasses] = {};
   StreamHandle single{nullptr, platform::CloseStream};
   int64_t singleBytes = 0;
+  int64_t plotPosition = -1;  // where the sort left the plot command file's position
 };
 
+namespace {
+
+/* The colour sort. Points are copied, in the plot command file's encoding, to the colour scratch
+ * file of their class (or, in file order, to one stream with four-byte colour records between the
+ * colours). White (and unknown classes) drop everything; a class whose colour mode is 0 or 1 keeps
+ * its pen-up records but drops its pen-down points. A colour's first pen-down point is preceded by
+ * a pen-up to the last point read, so that the stroke starts where the pen was. Points that are not
+ * positions (NaN, infinite) are dropped with a trace. */
 void SortByColour(Context& ctx, SortResult& out, platform::Stream& plot, int64_t endLength) {
   hpgl::Reader reader(ctx, plot, endLength);
   const bool fileOrder = ctx.fileOrderFlag != 0;
@@ -400,10 +429,13 @@ void SortByColour(Context& ctx, SortResult& out, platform::Stream& plot, int64_t
   } else {
     out.files[0] = OpenScratch(ctx);
   }
+  // One appender per colour scratch file (the last one for the single stream of file order).
+  BlockAppender appenders[kColourClasses + 1];
   auto target = [&]() -> platform::Stream& { return fileOrder ? *out.single : *out.files[current]; };
+  auto appender = [&]() -> BlockAppender& { return appenders[fileOrder ? kColourClasses : current]; };
   auto written = [&]() -> int64_t& { return fileOrder ? out.singleBytes : out.bytes[current]; };
   auto append = [&](uint8_t opcode, PointF p) {
-    PutPoint(ctx, target(), opcode, p);
+    appender().AppendPoint(ctx, target(), opcode, p);
     written() += 9;
   };
 
@@ -443,7 +475,7 @@ void SortByColour(Context& ctx, SortResult& out, platform::Stream& plot, int64_t
         if (fileOrder) {
           if (skip) break;
           uint8_t record[5] = {hpgl::kOpColour, static_cast<uint8_t>(current), 0, 0, 0};
-          Put(ctx, *out.single, record, sizeof record);
+          appender().Append(ctx, *out.single, record, sizeof record);
           out.singleBytes += 5;
           if (courant.Holds()) append(hpgl::kOpPenUp, courant);
         } else if (out.files[current] == nullptr) {
@@ -458,6 +490,10 @@ void SortByColour(Context& ctx, SortResult& out, platform::Stream& plot, int64_t
         break;
     }
   }
+  for (int c = 0; c < kColourClasses; ++c) {
+    if (out.files[c] != nullptr) appenders[c].Flush(ctx, *out.files[c]);
+  }
+  if (out.single != nullptr) appenders[kColourClasses].Flush(ctx, *out.single);
 }
 
 // Vector parameters a profiling controller of this model gets built in.
@@ -543,34 +579,50 @@ OstrelinVectorParams EstimatingParams(const Context& ctx, const Job& job) {
   return params;
 }
 
-void RunVectorPass(Context& ctx, Spool&, Job& job, PassRole role) {
+SortedStrokes::SortedStrokes() = default;
+SortedStrokes::~SortedStrokes() = default;
+
+void RunVectorPass(Context& ctx, Spool&, Job& job, PassRole role, SortedStrokes* keep) {
   const OstrelinVectorParams params =
       role == PassRole::kEstimate ? EstimatingParams(ctx, job) : job.cornerTable.params;
   const bool profiled = ctx.controllerFlag != 0;
   platform::Stream* plot = AsStream(ctx.plotFile);
   if (plot == nullptr) Fail(ctx, ErrorKind::kTemporaryFile);
-  SortResult sorted;
-  if (role == PassRole::kEstimate && PrePassApplies(params)) {
-    // The estimating run plans the strokes as the real run will engrave them, smoothed once, but from a
-    // copy: rewriting the plot command file here would make the real run smooth them a second time, and
-    // its output would depend on whether an estimate was made first.
-    StreamHandle smoothed = OpenScratch(ctx);
-    WritePrePass(ctx, params, *smoothed);
-    const int64_t length = smoothed->Tell();
-    Rewind(ctx, *smoothed);
-    SortByColour(ctx, sorted, *smoothed, length);
+  // Without pre-pass every run sorts the plot command file as it stands, up to the same end length,
+  // so a sort left by an earlier run of this job is the one this run would make.
+  const bool plainSort = !PrePassApplies(params);
+  std::unique_ptr<SortResult> sorted;
+  if (plainSort && keep != nullptr) sorted = std::move(keep->held);
+  if (sorted != nullptr) {
+    // The plot command file is left where the sort would have left it.
+    if (sorted->plotPosition >= 0 && !plot->Seek(sorted->plotPosition, platform::kSeekSet))
+      Fail(ctx, ErrorKind::kTemporaryFile);
   } else {
-    RunPrePass(ctx, params);
-    SortByColour(ctx, sorted, *plot, ctx.endLength);
+    sorted = std::make_unique<SortResult>();
+    if (role == PassRole::kEstimate && !plainSort) {
+      // The estimating run plans the strokes as the real run will engrave them, smoothed once, but
+      // from a copy: rewriting the plot command file here would make the real run smooth them a
+      // second time, and its output would depend on whether an estimate was made first.
+      StreamHandle smoothed = OpenScratch(ctx);
+      WritePrePass(ctx, params, *smoothed);
+      const int64_t length = smoothed->Tell();
+      Rewind(ctx, *smoothed);
+      SortByColour(ctx, *sorted, *smoothed, length);
+    } else {
+      RunPrePass(ctx, params);
+      SortByColour(ctx, *sorted, *plot, ctx.endLength);
+      sorted->plotPosition = plot->Tell();
+    }
   }
   Motion motion(ctx, job, profiled, params);
   motion.Start();
   if (ctx.fileOrderFlag != 0) {
-    WriteColoursInFileOrder(ctx, job, sorted, motion);
+    WriteColoursInFileOrder(ctx, job, *sorted, motion);
   } else {
-    WriteColours(ctx, job, sorted, motion);
+    WriteColours(ctx, job, *sorted, motion);
   }
   motion.Flush();
+  if (role == PassRole::kEstimate && plainSort && keep != nullptr) keep->held = std::move(sorted);
 }
 
 }  // namespace ostrelin::vector

@@ -1,10 +1,11 @@
 // The plot command file: what the stroke exports write and what the readers give back.
+#include "engine/hpgl/plot_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "engine/error.h"
-#include "engine/hpgl/plot_file.h"
 #include "engine/scratch.h"
 #include "ostrelin/ostrelin.h"
 #include "support/fakes.h"
@@ -161,6 +162,63 @@ TEST_F(PlotFile, PointsOutsideTheExtentAreTracedAndStillUsed) {
   EXPECT_EQ(x, 50.0f);
   ASSERT_EQ(trace.texts.size(), 1u);
   EXPECT_EQ(trace.texts[0], "HPGL_Pt_from_tmpfile: x out of range (50 not in [10, 10])\n");
+}
+
+// The reader takes the file in blocks: records that straddle blocks come back whole; reading stops at
+// the end length though more records follow it, except that a payload running past it is read whole;
+// the file is then left just after the last byte taken.
+TEST_F(PlotFile, ReaderStopsAtTheEndLengthAcrossBlocks) {
+  constexpr int kPoints = 5000;  // 45,000 bytes
+  for (int i = 0; i < kPoints; ++i) {
+    ostrelinGnfToTdPd2dA(set_.ctx, set_.spool, set_.job, static_cast<float>(i), static_cast<float>(-i));
+  }
+  const int64_t written = plot().Tell();
+  for (int i = 0; i < 10; ++i) ostrelinGnfToTdPu2dA(set_.ctx, set_.spool, set_.job, 1.0f, 1.0f);
+  struct Case {
+    int64_t endLength;
+    int points;
+    int64_t leftAt;
+  };
+  const Case cases[] = {
+      {written, kPoints, written},
+      {written - 4, kPoints, written},  // inside the last point
+      {9 * 3001, 3001, 9 * 3001},
+      {0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(plot().Seek(0, platform::kSeekSet));
+    int points = 0;
+    {
+      hpgl::Reader reader(*set_.ctx, plot(), c.endLength);
+      for (uint8_t op = reader.NextOpcode(); op != hpgl::kOpEnd; op = reader.NextOpcode()) {
+        ASSERT_EQ(op, hpgl::kOpPenDown) << c.endLength << " at point " << points;
+        float x = 0, y = 0;
+        reader.ReadPoint(&x, &y);
+        ASSERT_EQ(x, static_cast<float>(points)) << c.endLength;
+        ASSERT_EQ(y, static_cast<float>(-points)) << c.endLength;
+        ++points;
+      }
+    }
+    EXPECT_EQ(points, c.points) << c.endLength;
+    EXPECT_EQ(plot().Tell(), c.leftAt) << c.endLength;
+  }
+}
+
+// A read pass that ends at an end record leaves the file just after that record, not after what the
+// reader had read ahead.
+TEST_F(PlotFile, AReaderThatStopsAtAnEndRecordLeavesTheFileJustAfterIt) {
+  ostrelinGnfToTdPd2dA(set_.ctx, set_.spool, set_.job, 1.0f, 2.0f);
+  ostrelinGnfToTdEof(set_.ctx, set_.spool, set_.job);
+  ostrelinGnfToTdPd2dA(set_.ctx, set_.spool, set_.job, 3.0f, 4.0f);
+  hpgl::BeginReadPass(*set_.ctx);
+  {
+    hpgl::Reader reader(*set_.ctx, plot(), set_.ctx->endLength);
+    ASSERT_EQ(reader.NextOpcode(), hpgl::kOpPenDown);
+    float x, y;
+    reader.ReadPoint(&x, &y);
+    EXPECT_EQ(reader.NextOpcode(), hpgl::kOpEnd);
+  }
+  EXPECT_EQ(plot().Tell(), 9 + 1);
 }
 
 TEST(PlotFileFailures, AStrokeThatCannotBeWrittenEndsOnlyThatCall) {

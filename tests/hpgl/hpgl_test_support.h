@@ -158,8 +158,7 @@ class HpglTest : public ScratchDirTest {
       } else if (op == hpgl::kOpColour) {
         r.colour = reader.ReadColourClass();
       } else if (op == hpgl::kOpText) {
-        char c;
-        while (stream.Read(&c, 1) == 1 && c != 0) r.text.push_back(c);
+        r.text = reader.ReadText();
       } else if (hpgl::PayloadBytes(op) == 4) {
         r.value = reader.ReadValue();
       }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -224,6 +225,34 @@ TEST(PlateGeometry, OrientationAndSpoolRoadPlacement) {
   PlaceOnPlate(*set.ctx, *set.job, x, y);
   EXPECT_EQ(x, 20);
   EXPECT_EQ(y, 7300);
+}
+
+// Whole-dot conversions are kept per dot value from 0 to the plate's larger extent: every value comes
+// out as the conversion gives it, computed once inside the table (up to its last entry) and every time
+// outside it, even when the result is the table's own mark of an entry not computed yet.
+TEST(DotsMemo, GivesWhatTheConversionGivesAndKeepsItInsideThePlate) {
+  ostrelin::test::RecordSet set;
+  set.ctx->plateExtentWidth = 100;
+  set.ctx->plateExtentHeight = 300;
+  DotsMemo memo(*set.ctx, true);
+  int calls = 0;
+  const auto convert = [&calls](int32_t dots) {
+    ++calls;
+    return dots == 7 ? std::numeric_limits<int32_t>::min() : dots / 2 - 1;
+  };
+  struct Case {
+    int32_t dots;
+    bool kept;
+  };
+  const Case cases[] = {{0, true},   {150, true}, {300, true},        {301, false},
+                        {-1, false}, {7, false},  {INT32_MAX, false}, {INT32_MIN, false}};
+  for (const Case& c : cases) {
+    for (int round = 0; round < 2; ++round) {
+      const int before = calls;
+      EXPECT_EQ(memo.Get(c.dots, convert), convert(c.dots)) << c.dots;
+      EXPECT_EQ(calls - before, round == 1 && c.kept ? 1 : 2) << c.dots << " round " << round;
+    }
+  }
 }
 
 }  // namespace

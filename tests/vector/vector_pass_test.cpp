@@ -88,6 +88,29 @@ class VectorPass : public ostrelin::test::ScratchDirTest {
     EXPECT_EQ(ostrelinClean(set().ctx, set().spool, set().job), 0);
     return Tokens(bytes, motion);
   }
+  // Ends the page and runs the vector pass alone, as job assembly sets it up but with no job header
+  // and no estimating run first; returns what it wrote.
+  std::vector<uint8_t> PassAlone() {
+    ostrelinGnfToTdEof(set().ctx, set().spool, set().job);
+    Context& ctx = *set().ctx;
+    platform::Stream* plot = AsStream(ctx.plotFile);
+    ctx.endLength = plot->Tell();
+    EXPECT_TRUE(plot->Seek(0, platform::kSeekSet));
+    ctx.plateExtentWidth = DotsFromHmm(ctx.plateWidthHmm, static_cast<float>(ctx.vectorResolution));
+    ctx.plateExtentHeight = DotsFromHmm(ctx.plateHeightHmm, static_cast<float>(ctx.vectorResolution));
+    RunVectorPass(ctx, *set().spool, *set().job);
+    std::vector<uint8_t> written = ostrelin::test::ReadBack(set());
+    EXPECT_EQ(ostrelinClean(set().ctx, set().spool, set().job), 0);
+    return written;
+  }
+  // The vector bytes of a finished job: after the header, before "PU", "AI", "OP", "TE", "TE", "JF".
+  std::vector<uint8_t> VectorPart() const {
+    return std::vector<uint8_t>(bytes.begin() + 200, bytes.end() - 36);
+  }
+  void FileOrder() {
+    const auto flags = static_cast<uint16_t>(settings[s::kFlagWord] | settings[s::kFlagWord + 1] << 8);
+    ostrelin::test::SetU16(settings, s::kFlagWord, static_cast<uint16_t>(flags | s::kFlagFileOrder));
+  }
   static std::vector<std::string> Closing() { return {"PU 0", "AI 0", "OP 0"}; }
   std::unique_ptr<RecordSet> records;
   RecordSet& set() { return *records; }
@@ -213,8 +236,7 @@ TEST_F(VectorPass, ColourOrderSettingsAndV2) {
 }
 
 TEST_F(VectorPass, FileOrderKeepsThePageOrder) {
-  uint16_t flags = static_cast<uint16_t>(settings[s::kFlagWord] | settings[s::kFlagWord + 1] << 8);
-  ostrelin::test::SetU16(settings, s::kFlagWord, static_cast<uint16_t>(flags | s::kFlagFileOrder));
+  FileOrder();
   ClassWord(1, s::kClassSpeed, 50);
   Begin();
   Colour(1);
@@ -238,8 +260,7 @@ TEST_F(VectorPass, FileOrderKeepsThePageOrder) {
 // A colour selected twice in file order is a section of its own each time, and every section is
 // engraved with its colour's passes: class 1 (two passes), class 0, class 1 again.
 TEST_F(VectorPass, FileOrderWritesAColourSelectedTwiceTwice) {
-  uint16_t flags = static_cast<uint16_t>(settings[s::kFlagWord] | settings[s::kFlagWord + 1] << 8);
-  ostrelin::test::SetU16(settings, s::kFlagWord, static_cast<uint16_t>(flags | s::kFlagFileOrder));
+  FileOrder();
   ClassWord(1, s::kClassSpeed, 50);
   ClassWord(1, s::kClassPasses, 2);
   Begin();
@@ -285,32 +306,48 @@ TEST_F(VectorPass, ClassicPrePassDoesNotDependOnTheEstimatingRun) {
     Pu(100, 100);
     for (int i = 1; i <= 40; ++i) Pd(100.0f + 20.0f * static_cast<float>(i), i % 2 == 0 ? 100.0f : 104.0f);
   };
-  // The vector bytes of the whole job: after the header, before "PU", "AI", "OP", "TE", "TE", "JF".
-  auto vectorPart = [this] { return std::vector<uint8_t>(bytes.begin() + 200, bytes.end() - 36); };
-
   begin(true);
   Finish();
-  const std::vector<uint8_t> withEstimate = vectorPart();
-
-  // The same job's vector pass alone, as job assembly sets it up but with no estimating run first.
+  const std::vector<uint8_t> withEstimate = VectorPart();
   begin(true);
-  ostrelinGnfToTdEof(set().ctx, set().spool, set().job);
-  Context& ctx = *set().ctx;
-  Job& job = *set().job;
-  platform::Stream* plot = AsStream(ctx.plotFile);
-  ctx.endLength = plot->Tell();
-  ASSERT_TRUE(plot->Seek(0, platform::kSeekSet));
-  ctx.plateExtentWidth = DotsFromHmm(ctx.plateWidthHmm, static_cast<float>(ctx.vectorResolution));
-  ctx.plateExtentHeight = DotsFromHmm(ctx.plateHeightHmm, static_cast<float>(ctx.vectorResolution));
-  RunVectorPass(ctx, *set().spool, job);
-  const std::vector<uint8_t> alone = ostrelin::test::ReadBack(set());
-  EXPECT_EQ(ostrelinClean(set().ctx, set().spool, set().job), 0);
-  EXPECT_EQ(withEstimate, alone);
+  EXPECT_EQ(withEstimate, PassAlone());
 
   // And the smoothing did change the strokes.
   begin(false);
   Finish();
-  EXPECT_NE(vectorPart(), withEstimate);
+  EXPECT_NE(VectorPart(), withEstimate);
+}
+
+// Without the pre-pass the real run of a classic job takes over the colour sort of its estimating run;
+// it still writes exactly what the vector pass writes on its own: colours in class order with passes
+// and depth steps, or in file order with a colour selected twice.
+TEST_F(VectorPass, ClassicRunAfterTheEstimatingRunWritesWhatThePassWritesAlone) {
+  for (bool fileOrder : {false, true}) {
+    auto begin = [&] {
+      Reset();
+      if (fileOrder) FileOrder();
+      ClassWord(1, s::kClassSpeed, 50);
+      ClassWord(1, s::kClassPasses, 2);
+      ostrelin::test::SetU32(settings, s::ClassBlock(1) + s::kClassDepthStep, static_cast<uint32_t>(-50));
+      Begin();
+      Colour(1);
+      Pu(10, 10);
+      Pd(500, 10);
+      Pd(500, 300);
+      Colour(0);
+      Pu(100, 100);
+      Pd(200, 100);
+      Colour(1);
+      Pu(300, 300);
+      Pd(400, 300);
+      Pd(20, 900);
+    };
+    begin();
+    Finish();
+    const std::vector<uint8_t> withEstimate = VectorPart();
+    begin();
+    EXPECT_EQ(withEstimate, PassAlone()) << (fileOrder ? "file order" : "colour order");
+  }
 }
 
 TEST_F(VectorPass, OtherOpcodesChangeNothing) {
