@@ -86,6 +86,23 @@ struct DrawCall {
   Block<PolygonPoint> points;
   Block<int32_t> counts;
   int32_t polygons = 0;
+
+  size_t TotalPoints() const {
+    size_t total = 0;
+    for (int32_t p = 0; p < polygons; ++p) total += static_cast<size_t>(counts[static_cast<size_t>(p)]);
+    return total;
+  }
+  // Calls edge(a, b) for every edge of every ring, the last point of a ring joined to its first.
+  template <class Edge>
+  void ForEachEdge(Edge edge) const {
+    size_t first = 0;
+    for (int32_t p = 0; p < polygons; ++p) {
+      const auto count = static_cast<size_t>(counts[static_cast<size_t>(p)]);
+      const PolygonPoint* ring = points.get() + first;
+      for (size_t k = 0; k < count; ++k) edge(ring[k], ring[k + 1 == count ? 0 : k + 1]);
+      first += count;
+    }
+  }
 };
 
 class Raster {
@@ -115,26 +132,16 @@ class Raster {
   /* The outlines, band by band from the top: the segments are sorted by their top row, and each band
    * draws the part of every segment that crosses it. */
   bool Outlines(const DrawCall& call) {
-    size_t total = 0;
-    for (int32_t p = 0; p < call.polygons; ++p)
-      total += static_cast<size_t>(call.counts[static_cast<size_t>(p)]);
+    const size_t total = call.TotalPoints();
     Block<Segment> segments(total);
     Block<Segment> active(total);
     if (segments.get() == nullptr || active.get() == nullptr) return false;
     size_t count = 0;
-    size_t first = 0;
-    for (int32_t p = 0; p < call.polygons; ++p) {
-      const auto points = static_cast<size_t>(call.counts[static_cast<size_t>(p)]);
-      const PolygonPoint* ring = call.points.get() + first;
-      for (size_t k = 0; k < points; ++k) {
-        const PolygonPoint& a = ring[k];
-        const PolygonPoint& b = ring[k + 1 == points ? 0 : k + 1];
-        const Segment segment{a.x, a.y, b.x, b.y, std::min(a.y, b.y), std::max(a.y, b.y)};
-        if (segment.bottom < 0 || segment.top >= height_) continue;
-        segments[count++] = segment;
-      }
-      first += points;
-    }
+    call.ForEachEdge([&](const PolygonPoint& a, const PolygonPoint& b) {
+      const Segment segment{a.x, a.y, b.x, b.y, std::min(a.y, b.y), std::max(a.y, b.y)};
+      if (segment.bottom < 0 || segment.top >= height_) return;
+      segments[count++] = segment;
+    });
     std::sort(segments.get(), segments.get() + count,
               [](const Segment& a, const Segment& b) { return a.top < b.top; });
     size_t next = 0;
@@ -215,39 +222,29 @@ class Raster {
    * little from one row to the next), and between the crossings 2k and 2k + 1 the pixels from
    * ceil(x) to floor(x) are set. */
   bool Fill(const DrawCall& call) {
-    size_t total = 0;
-    for (int32_t p = 0; p < call.polygons; ++p)
-      total += static_cast<size_t>(call.counts[static_cast<size_t>(p)]);
+    const size_t total = call.TotalPoints();
     if (total == 0) return true;
     Block<FillEdge> edges(total);
     if (edges.get() == nullptr) return false;
     size_t edgeCount = 0;
-    size_t first = 0;
-    for (int32_t p = 0; p < call.polygons; ++p) {
-      const auto count = static_cast<size_t>(call.counts[static_cast<size_t>(p)]);
-      const PolygonPoint* ring = call.points.get() + first;
-      for (size_t k = 0; k < count; ++k) {
-        PolygonPoint a = ring[k];
-        PolygonPoint b = ring[k + 1 == count ? 0 : k + 1];
-        if (a.y == b.y) continue;
-        if (b.y < a.y) std::swap(a, b);
-        if (a.y >= height_ || b.y <= 0) continue;  // no row of the bitmap meets it
-        FillEdge& edge = edges[edgeCount++];
-        edge.top = a.y;
-        edge.bottom = b.y;
-        edge.dy = b.y - a.y;
-        const int64_t dx = static_cast<int64_t>(b.x) - a.x;
-        edge.q = static_cast<int32_t>(FloorDiv(dx, edge.dy));
-        edge.m = static_cast<int32_t>(FloorMod(dx, edge.dy));
-        // Placed at its first row inside the bitmap.
-        const int64_t start = std::max<int64_t>(a.y, 0);
-        const int64_t along = (start - a.y) * dx;
-        edge.xi = a.x + FloorDiv(along, edge.dy);
-        edge.r = static_cast<int32_t>(FloorMod(along, edge.dy));
-        edge.top = static_cast<int32_t>(start);
-      }
-      first += count;
-    }
+    call.ForEachEdge([&](PolygonPoint a, PolygonPoint b) {
+      if (a.y == b.y) return;
+      if (b.y < a.y) std::swap(a, b);
+      if (a.y >= height_ || b.y <= 0) return;  // no row of the bitmap meets it
+      FillEdge& edge = edges[edgeCount++];
+      edge.top = a.y;
+      edge.bottom = b.y;
+      edge.dy = b.y - a.y;
+      const int64_t dx = static_cast<int64_t>(b.x) - a.x;
+      edge.q = static_cast<int32_t>(FloorDiv(dx, edge.dy));
+      edge.m = static_cast<int32_t>(FloorMod(dx, edge.dy));
+      // Placed at its first row inside the bitmap.
+      const int64_t start = std::max<int64_t>(a.y, 0);
+      const int64_t along = (start - a.y) * dx;
+      edge.xi = a.x + FloorDiv(along, edge.dy);
+      edge.r = static_cast<int32_t>(FloorMod(along, edge.dy));
+      edge.top = static_cast<int32_t>(start);
+    });
     if (edgeCount == 0) return true;
     std::sort(edges.get(), edges.get() + edgeCount,
               [](const FillEdge& a, const FillEdge& b) { return a.top < b.top; });
